@@ -1,0 +1,89 @@
+#include "platform/buffered_file.h"
+
+#include <cstring>
+
+#include "platform/failure.h"
+
+namespace dsu::platform {
+
+namespace {
+constexpr std::size_t kBufferSize = 64 * 1024;
+}
+
+BufferedTextReader::BufferedTextReader(std::u16string path)
+    : path_(std::move(path)), buffer_(kBufferSize) {}
+
+bool BufferedTextReader::Refill() {
+    if (eof_) return false;
+    pos_ = 0;
+    end_ = ReadRaw(buffer_.data(), buffer_.size());
+    if (end_ == 0) eof_ = true;
+    return end_ != 0;
+}
+
+bool BufferedTextReader::AtEnd() { return pos_ == end_ && !Refill(); }
+
+void BufferedTextReader::ReadLine(std::string& line) {
+    ReadLine(line, std::string::npos);
+}
+
+bool BufferedTextReader::ReadLine(std::string& line, std::size_t limit) {
+    if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");
+    line.clear();
+    bool whole = true;
+    auto keep = [&](const char* data, std::size_t n) {
+        const std::size_t room = limit - line.size();
+        if (n > room) {
+            n = room;
+            whole = false;
+        }
+        line.append(data, n);
+    };
+    for (;;) {
+        const char* start = buffer_.data() + pos_;
+        const std::size_t available = end_ - pos_;
+        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
+        if (cr != nullptr) {
+            keep(start, static_cast<std::size_t>(cr - start));
+            pos_ += static_cast<std::size_t>(cr - start) + 1;
+            // A line feed right behind the carriage return belongs to the line end.
+            if ((pos_ < end_ || Refill()) && buffer_[pos_] == '\n') ++pos_;
+            return whole;
+        }
+        keep(start, available);
+        pos_ = end_;
+        if (!Refill()) return whole;  // the last line, without a line end
+    }
+}
+
+BufferedTextWriter::BufferedTextWriter(std::u16string path) : path_(std::move(path)) {
+    pending_.reserve(kBufferSize);
+}
+
+void BufferedTextWriter::WriteLine(std::string_view line) {
+    if (pending_.size() + line.size() + 2 > kBufferSize) Drain();
+    if (line.size() >= kBufferSize) {
+        WriteRaw(line.data(), line.size());
+    } else {
+        pending_.append(line);
+    }
+    pending_.append("\r\n");
+}
+
+void BufferedTextWriter::Drain() {
+    if (pending_.empty()) return;
+    WriteRaw(pending_.data(), pending_.size());
+    pending_.clear();
+}
+
+void BufferedTextWriter::Flush() {
+    Drain();
+    SyncRaw();
+}
+
+void BufferedTextWriter::Close() {
+    Drain();
+    CloseRaw();
+}
+
+}  // namespace dsu::platform

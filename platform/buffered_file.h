@@ -1,0 +1,61 @@
+// The line logic of TextReader and TextWriter over a platform's raw reads
+// and writes, with one fixed buffer each: no file is ever held whole.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace dsu::platform {
+
+class BufferedTextReader : public TextReader {
+public:
+    bool AtEnd() override;
+    void ReadLine(std::string& line) override;
+    // As ReadLine, but keeps at most `limit` bytes of the line in `line` and
+    // passes over the rest. False when the line was longer than `limit`.
+    bool ReadLine(std::string& line, std::size_t limit);
+
+protected:
+    explicit BufferedTextReader(std::u16string path);
+    // Reads up to `capacity` bytes into `buffer`; 0 at the end of the file.
+    // Throws FileError when the read fails.
+    virtual std::size_t ReadRaw(char* buffer, std::size_t capacity) = 0;
+    const std::u16string& Path() const { return path_; }
+    // Reads the first block now, so that opening can tell a folder from a file.
+    void Prime() { Refill(); }
+
+private:
+    bool Refill();
+
+    std::u16string path_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    bool eof_ = false;
+};
+
+class BufferedTextWriter : public TextWriter {
+public:
+    void WriteLine(std::string_view line) override;
+    void Flush() override;
+    void Close() override;
+
+protected:
+    explicit BufferedTextWriter(std::u16string path);
+    // Writes all of `data` or throws FileError.
+    virtual void WriteRaw(const char* data, std::size_t size) = 0;
+    virtual void SyncRaw() = 0;
+    virtual void CloseRaw() = 0;
+    const std::u16string& Path() const { return path_; }
+
+private:
+    void Drain();
+
+    std::u16string path_;
+    std::string pending_;
+};
+
+}  // namespace dsu::platform

@@ -1,0 +1,69 @@
+// File services: listings, file operations and line-oriented text files, on
+// full Windows-form paths. Every operation throws FileError on failure; the
+// caller decides whether that skips a step or ends the event.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dsu::platform {
+
+// Reads 8-bit text line by line. A line ends at a carriage return, and a line
+// feed right behind it is dropped too; a line feed alone is an ordinary byte.
+class TextReader {
+public:
+    virtual ~TextReader() = default;
+    // True when nothing is left to read.
+    virtual bool AtEnd() = 0;
+    // The next line, without its end, into `line` (whose storage is reused).
+    // Throws FileError when reading past the end or when the read fails.
+    virtual void ReadLine(std::string& line) = 0;
+    virtual void Close() = 0;
+};
+
+// Writes 8-bit text; every line ends in CR LF.
+class TextWriter {
+public:
+    virtual ~TextWriter() = default;
+    virtual void WriteLine(std::string_view line) = 0;
+    // Puts everything written so far on stable storage.
+    virtual void Flush() = 0;
+    virtual void Close() = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The immediate subfolders of `folder`, each as a full path without a
+    // trailing "\", every one once, in ListingOrder of their names.
+    virtual std::vector<std::u16string> ListSubfolders(const std::u16string& folder) = 0;
+    // The names of the files directly in `folder`, in ListingOrder.
+    virtual std::vector<std::u16string> ListFiles(const std::u16string& folder) = 0;
+    // True when a file (not a folder) is at `path`.
+    virtual bool FileExists(const std::u16string& path) = 0;
+    // Creates one folder; fails when it exists or its parent is missing.
+    virtual void MakeFolder(const std::u16string& path) = 0;
+    // Copies one file, replacing an existing target.
+    virtual void CopyFile(const std::u16string& source, const std::u16string& target) = 0;
+    virtual void DeleteFile(const std::u16string& path) = 0;
+    // Renames a file within its folder; never replaces an existing `to`.
+    virtual void RenameFile(const std::u16string& from, const std::u16string& to) = 0;
+    // Puts `from` in the place of `to` in one atomic step and makes the change
+    // durable: at every moment `to` is either its old or its new file.
+    virtual void ReplaceFile(const std::u16string& from, const std::u16string& to) = 0;
+
+    // Opens an existing file for reading; fails when there is none.
+    virtual std::unique_ptr<TextReader> OpenReader(const std::u16string& path) = 0;
+    // FileExists and OpenReader in one step: null when no file is at `path`.
+    virtual std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) = 0;
+    // Creates the file, or empties an existing one.
+    virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;
+};
+
+// The file services of the platform the program runs on.
+std::unique_ptr<FileSystem> MakeSystemFileSystem();
+
+}  // namespace dsu::platform

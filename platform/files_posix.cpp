@@ -1,0 +1,386 @@
+#include "platform/files_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "platform/buffered_file.h"
+#include "platform/failure.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace dsu::platform {
+
+namespace {
+
+std::u16string Reason(int error) {
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not be in `buffer`.
+    const char* text = strerror_r(error, buffer, sizeof buffer);
+    return FromUtf8(text);
+}
+
+[[noreturn]] void Fail(std::u16string_view operation, std::u16string_view path, int error) {
+    throw FileError(operation, path, Reason(error));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    void reset() {
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::string Parent(const std::string& host) {
+    const auto slash = host.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return host.substr(0, slash);
+}
+
+bool IsDirectoryEntry(int dirfd, const dirent* entry, bool* isFile) {
+    unsigned char type = entry->d_type;
+    if (type == DT_LNK || type == DT_UNKNOWN) {
+        // Links count as what they lead to; a broken link is neither.
+        struct stat st;
+        if (::fstatat(dirfd, entry->d_name, &st, 0) != 0) {
+            *isFile = false;
+            return false;
+        }
+        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+    }
+    *isFile = type == DT_REG;
+    return type == DT_DIR;
+}
+
+// Finds the entry of `dir` whose name equals `name` without regard to letter
+// case; the first in listing order when several do.
+std::optional<std::string> MatchEntry(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return std::nullopt;
+    const std::u16string wanted = FromUtf8(name);
+    std::optional<std::u16string> best;
+    std::string bestName;
+    while (const dirent* e = ::readdir(d)) {
+        const std::u16string candidate = FromUtf8(e->d_name);
+        if (!EqualFolded(candidate, wanted)) continue;
+        if (!best || ListingOrder(candidate, *best)) {
+            best = candidate;
+            bestName = e->d_name;
+        }
+    }
+    ::closedir(d);
+    if (!best) return std::nullopt;
+    return bestName;
+}
+
+bool Exists(const std::string& host) {
+    struct stat st;
+    return ::lstat(host.c_str(), &st) == 0;
+}
+
+// The host path under which `host` exists when names are matched without
+// regard to letter case, as on Windows: the exact name first, then a
+// case-insensitive match per component. Components that match nothing stay
+// as they are, so the caller's system call reports the missing name.
+std::string ResolveCase(const std::string& host) {
+    if (host.empty() || Exists(host)) return host;
+    const std::string parent = Parent(host);
+    if (parent == host) return host;
+    const std::string resolvedParent = ResolveCase(parent);
+    const std::string name = host.substr(host.find_last_of('/') + 1);
+    std::string joined = resolvedParent == "/" ? "/" : resolvedParent + "/";
+    if (name.empty() || name == "." || name == "..") return joined + name;
+    if (auto match = MatchEntry(resolvedParent, name)) return joined + *match;
+    return joined + name;
+}
+
+class PosixReader final : public BufferedTextReader {
+public:
+    PosixReader(std::u16string path, int fd) : BufferedTextReader(std::move(path)), fd_(fd) {}
+    // Reads the first block; false when the path is a folder, not a file.
+    bool PrimeFile() {
+        try {
+            Prime();
+        } catch (const FileError&) {
+            if (error_ == EISDIR) return false;
+            throw;
+        }
+        return true;
+    }
+    void Close() override { fd_.reset(); }
+
+protected:
+    std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_.get(), buffer, capacity);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno == EINTR) continue;
+            error_ = errno;
+            Fail(u"read", Path(), errno);
+        }
+    }
+
+private:
+    Fd fd_;
+    int error_ = 0;
+};
+
+class PosixWriter final : public BufferedTextWriter {
+public:
+    PosixWriter(std::u16string path, int fd) : BufferedTextWriter(std::move(path)), fd_(fd) {}
+
+protected:
+    void WriteRaw(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t n = ::write(fd_.get(), data, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                Fail(u"write", Path(), errno);
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+    void SyncRaw() override {
+        if (::fsync(fd_.get()) != 0) Fail(u"write", Path(), errno);
+    }
+    void CloseRaw() override {
+        if (::close(fd_.release()) != 0) Fail(u"write", Path(), errno);
+    }
+
+private:
+    Fd fd_;
+};
+
+void SyncFolder(const std::string& hostFolder, std::u16string_view path) {
+    Fd dir(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
+}
+
+class PosixFileSystem final : public FileSystem {
+public:
+    explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
+
+    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
+        std::vector<std::u16string> names = List(folder, true);
+        const std::u16string base = ResolvePath(folder);
+        for (auto& name : names) name = base + name;
+        return names;
+    }
+
+    std::vector<std::u16string> ListFiles(const std::u16string& folder) override {
+        return List(folder, false);
+    }
+
+    bool FileExists(const std::u16string& path) override {
+        struct stat st;
+        const std::string host = Host(path);
+        if (::stat(host.c_str(), &st) != 0) {
+            if (errno != ENOENT && errno != ENOTDIR) Fail(u"find", path, errno);
+            const std::string resolved = ResolveCase(host);
+            if (resolved == host || ::stat(resolved.c_str(), &st) != 0) return false;
+        }
+        return S_ISREG(st.st_mode);
+    }
+
+    void MakeFolder(const std::u16string& path) override {
+        const std::string host = ForCreate(path);
+        if (::mkdir(host.c_str(), 0777) != 0) Fail(u"make folder", path, errno);
+    }
+
+    void CopyFile(const std::u16string& source, const std::u16string& target) override {
+        Fd in(OpenExisting(source, O_RDONLY));
+        if (in.get() < 0) Fail(u"copy", source, errno);
+        const std::string host = ForCreate(target);
+        // The copy is written beside the target and swapped in whole, so that
+        // the target is never left half-written.
+        const std::string temporary = host + ".dsu-copy";
+        Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        if (out.get() < 0) Fail(u"copy", target, errno);
+        try {
+            std::vector<char> buffer(64 * 1024);
+            for (;;) {
+                const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) Fail(u"copy", source, errno);
+                if (n == 0) break;
+                for (ssize_t done = 0; done < n;) {
+                    const ssize_t w = ::write(out.get(), buffer.data() + done,
+                                              static_cast<std::size_t>(n - done));
+                    if (w < 0 && errno == EINTR) continue;
+                    if (w < 0) Fail(u"copy", target, errno);
+                    done += w;
+                }
+            }
+            if (::fsync(out.get()) != 0) Fail(u"copy", target, errno);
+            if (::close(out.release()) != 0) Fail(u"copy", target, errno);
+            if (::rename(temporary.c_str(), host.c_str()) != 0) Fail(u"copy", target, errno);
+        } catch (...) {
+            ::unlink(temporary.c_str());
+            throw;
+        }
+        SyncFolder(Parent(host), target);
+    }
+
+    void DeleteFile(const std::u16string& path) override {
+        const std::string host = ResolveCase(Host(path));
+        if (::unlink(host.c_str()) != 0) Fail(u"delete", path, errno);
+    }
+
+    void RenameFile(const std::u16string& from, const std::u16string& to) override {
+        const std::string source = ResolveCase(Host(from));
+        const std::string target = ForCreate(to);
+        if (Exists(target)) Fail(u"rename", from, EEXIST);
+        // link() never replaces an existing name; the source goes only once
+        // the target is in place.
+        if (::link(source.c_str(), target.c_str()) != 0) {
+            const int error = errno;
+            if (error != EPERM && error != EOPNOTSUPP) Fail(u"rename", from, error);
+            if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
+                            RENAME_NOREPLACE) != 0)
+                Fail(u"rename", from, errno);
+            return;
+        }
+        if (::unlink(source.c_str()) != 0) Fail(u"rename", from, errno);
+    }
+
+    void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
+        const std::string source = ResolveCase(Host(from));
+        const std::string target = ForCreate(to);
+        if (::rename(source.c_str(), target.c_str()) != 0) Fail(u"replace", to, errno);
+        SyncFolder(Parent(target), to);
+    }
+
+    std::unique_ptr<TextReader> OpenReader(const std::u16string& path) override {
+        auto reader = TryOpenReader(path);
+        if (!reader) {
+            const std::string host = ResolveCase(Host(path));
+            struct stat st;
+            Fail(u"open", path, ::stat(host.c_str(), &st) == 0 ? EISDIR : ENOENT);
+        }
+        return reader;
+    }
+
+    std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
+        const int fd = OpenExisting(path, O_RDONLY);
+        if (fd < 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return nullptr;
+            Fail(u"open", path, errno);
+        }
+        auto reader = std::make_unique<PosixReader>(path, fd);
+        if (!reader->PrimeFile()) return nullptr;
+        return reader;
+    }
+
+    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
+        const std::string host = ForCreate(path);
+        const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) Fail(u"create", path, errno);
+        return std::make_unique<PosixWriter>(path, fd);
+    }
+
+private:
+    std::string Host(std::u16string_view path) const { return HostPath(prefix_, path); }
+
+    // The host name for a file that is to be made: an existing name that
+    // matches without regard to letter case is used, as on Windows.
+    std::string ForCreate(std::u16string_view path) const { return ResolveCase(Host(path)); }
+
+    // open(2) of an existing file: the exact name first, then the name
+    // matched without regard to letter case. Sets errno on failure.
+    int OpenExisting(std::u16string_view path, int flags) const {
+        const std::string host = Host(path);
+        int fd = ::open(host.c_str(), flags | O_CLOEXEC);
+        if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+        const int error = errno;
+        const std::string resolved = ResolveCase(host);
+        if (resolved == host) {
+            errno = error;
+            return -1;
+        }
+        return ::open(resolved.c_str(), flags | O_CLOEXEC);
+    }
+
+    std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
+        std::string host = Host(folder);
+        DIR* d = ::opendir(host.c_str());
+        if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
+            const std::string resolved = ResolveCase(host);
+            if (resolved != host) d = ::opendir(resolved.c_str());
+        }
+        if (d == nullptr) Fail(u"list", folder, errno);
+        std::vector<std::u16string> names;
+        errno = 0;
+        while (const dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            bool isFile = false;
+            const bool isFolder = IsDirectoryEntry(::dirfd(d), e, &isFile);
+            if (folders ? isFolder : isFile) names.push_back(FromUtf8(e->d_name));
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(d);
+        if (error != 0) Fail(u"list", folder, error);
+        std::sort(names.begin(), names.end(),
+                  [](const auto& a, const auto& b) { return ListingOrder(a, b); });
+        return names;
+    }
+
+    std::string prefix_;
+};
+
+}  // namespace
+
+std::string DefaultWinePrefix() {
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0')
+        return prefix;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.wine";
+}
+
+std::string HostPath(const std::string& prefix, std::u16string_view path) {
+    std::string host;
+    if (path.size() >= 2 && path[1] == u':' &&
+        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'))) {
+        const char drive = static_cast<char>(path[0] | 0x20);
+        host = prefix + "/dosdevices/" + drive + ':';
+        path.remove_prefix(2);
+        if (!path.empty() && path[0] != u'\\') host += '/';
+    }
+    std::string rest = ToUtf8(path);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    host += rest;
+    // A trailing separator names the same folder; drop it so that parents
+    // and names split cleanly.
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    return host;
+}
+
+std::unique_ptr<FileSystem> MakePosixFileSystem(std::string prefix) {
+    return std::make_unique<PosixFileSystem>(std::move(prefix));
+}
+
+std::unique_ptr<FileSystem> MakeSystemFileSystem() {
+    return MakePosixFileSystem(DefaultWinePrefix());
+}
+
+}  // namespace dsu::platform

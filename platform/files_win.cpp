@@ -1,0 +1,224 @@
+#include <algorithm>
+#include <utility>
+
+#include "platform/buffered_file.h"
+#include "platform/failure.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace dsu::platform {
+
+namespace {
+
+[[noreturn]] void Fail(std::u16string_view operation, std::u16string_view path,
+                       DWORD error = GetLastError()) {
+    throw FileError(operation, path, SystemErrorText(error));
+}
+
+// The name handed to the system. Long paths get the "\\?\" form, which
+// lifts the 260-character limit but also the system's path clean-up, so the
+// path is made full and clean first.
+std::u16string SystemPath(const std::u16string& path) {
+    if (path.size() < MAX_PATH - 12) return path;
+    if (path.rfind(u"\\\\?\\", 0) == 0) return path;
+    const DWORD n = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::u16string full(n, u'\0');
+    const DWORD written =
+        GetFullPathNameW(Wide(path), n, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+    if (written == 0 || written >= n) return path;
+    full.resize(written);
+    if (full.rfind(u"\\\\", 0) == 0) return u"\\\\?\\UNC\\" + full.substr(2);
+    return u"\\\\?\\" + full;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+    void reset() {
+        if (valid()) CloseHandle(std::exchange(h_, INVALID_HANDLE_VALUE));
+    }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE get() const { return h_; }
+    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
+
+private:
+    HANDLE h_;
+};
+
+class WinReader final : public BufferedTextReader {
+public:
+    WinReader(std::u16string path, HANDLE h) : BufferedTextReader(std::move(path)), h_(h) {}
+    void Close() override { h_.reset(); }
+
+protected:
+    std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
+        DWORD n = 0;
+        if (!::ReadFile(h_.get(), buffer, static_cast<DWORD>(capacity), &n, nullptr))
+            Fail(u"read", Path());
+        return n;
+    }
+
+private:
+    Handle h_;
+};
+
+class WinWriter final : public BufferedTextWriter {
+public:
+    WinWriter(std::u16string path, HANDLE h) : BufferedTextWriter(std::move(path)), h_(h) {}
+
+protected:
+    void WriteRaw(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD n = 0;
+            if (!::WriteFile(h_.get(), data, chunk, &n, nullptr)) Fail(u"write", Path());
+            data += n;
+            size -= n;
+        }
+    }
+    void SyncRaw() override {
+        if (!FlushFileBuffers(h_.get())) Fail(u"write", Path());
+    }
+    void CloseRaw() override {
+        if (!CloseHandle(h_.release())) Fail(u"write", Path());
+    }
+
+private:
+    Handle h_;
+};
+
+bool IsFolderAttributes(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+class WinFileSystem final : public FileSystem {
+public:
+    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
+        std::vector<std::u16string> names = List(folder, true);
+        const std::u16string base = ResolvePath(folder);
+        for (auto& name : names) name = base + name;
+        return names;
+    }
+
+    std::vector<std::u16string> ListFiles(const std::u16string& folder) override {
+        return List(folder, false);
+    }
+
+    bool FileExists(const std::u16string& path) override {
+        const DWORD attributes = GetFileAttributesW(Wide(SystemPath(path)));
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH)
+                return false;
+            Fail(u"find", path, error);
+        }
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    void MakeFolder(const std::u16string& path) override {
+        if (!CreateDirectoryW(Wide(SystemPath(path)), nullptr)) Fail(u"make folder", path);
+    }
+
+    void CopyFile(const std::u16string& source, const std::u16string& target) override {
+        // The copy is written beside the target and swapped in whole, so that
+        // the target is never left half-written.
+        const std::u16string temporary = SystemPath(target + u".dsu-copy");
+        if (!CopyFileW(Wide(SystemPath(source)), Wide(temporary), FALSE)) {
+            const DWORD error = GetLastError();
+            DeleteFileW(Wide(temporary));
+            Fail(u"copy", source, error);
+        }
+        if (!MoveFileExW(Wide(temporary), Wide(SystemPath(target)),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            const DWORD error = GetLastError();
+            DeleteFileW(Wide(temporary));
+            Fail(u"copy", target, error);
+        }
+    }
+
+    void DeleteFile(const std::u16string& path) override {
+        if (!DeleteFileW(Wide(SystemPath(path)))) Fail(u"delete", path);
+    }
+
+    void RenameFile(const std::u16string& from, const std::u16string& to) override {
+        // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
+        if (!MoveFileExW(Wide(SystemPath(from)), Wide(SystemPath(to)), MOVEFILE_WRITE_THROUGH))
+            Fail(u"rename", from);
+    }
+
+    void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
+        if (!MoveFileExW(Wide(SystemPath(from)), Wide(SystemPath(to)),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            Fail(u"replace", to);
+    }
+
+    std::unique_ptr<TextReader> OpenReader(const std::u16string& path) override {
+        HANDLE h = Open(path);
+        if (h == INVALID_HANDLE_VALUE) Fail(u"open", path);
+        return std::make_unique<WinReader>(path, h);
+    }
+
+    std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
+        HANDLE h = Open(path);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return nullptr;
+            // Opening a folder as a file is refused as access denied.
+            if (error == ERROR_ACCESS_DENIED &&
+                IsFolderAttributes(GetFileAttributesW(Wide(SystemPath(path)))))
+                return nullptr;
+            Fail(u"open", path, error);
+        }
+        return std::make_unique<WinReader>(path, h);
+    }
+
+    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
+        HANDLE h = CreateFileW(Wide(SystemPath(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) Fail(u"create", path);
+        return std::make_unique<WinWriter>(path, h);
+    }
+
+private:
+    static HANDLE Open(const std::u16string& path) {
+        return CreateFileW(Wide(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
+
+    std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
+        const std::u16string pattern = SystemPath(ResolvePath(folder) + u"*");
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (find == INVALID_HANDLE_VALUE) {
+            // A folder without any entry at all still lists, as empty.
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};
+            Fail(u"list", folder);
+        }
+        std::vector<std::u16string> names;
+        do {
+            const std::u16string name = FromWide(data.cFileName, wcslen(data.cFileName));
+            if (name == u"." || name == u"..") continue;
+            const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (isFolder == folders) names.push_back(name);
+        } while (FindNextFileW(find, &data));
+        const DWORD error = GetLastError();
+        FindClose(find);
+        if (error != ERROR_NO_MORE_FILES) Fail(u"list", folder, error);
+        std::sort(names.begin(), names.end(),
+                  [](const auto& a, const auto& b) { return ListingOrder(a, b); });
+        return names;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> MakeSystemFileSystem() { return std::make_unique<WinFileSystem>(); }
+
+}  // namespace dsu::platform

@@ -1,0 +1,197 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+#include "tests/support/temp_folder.h"
+
+namespace dsu::platform {
+namespace {
+
+using testing::TempFolder;
+
+class Files : public ::testing::Test {
+protected:
+    TempFolder temp;
+    std::unique_ptr<FileSystem> fs = MakeSystemFileSystem();
+
+    std::vector<std::string> Lines(std::u16string_view relative) {
+        auto reader = fs->OpenReader(temp.Path(relative));
+        std::vector<std::string> lines;
+        std::string line;
+        while (!reader->AtEnd()) {
+            reader->ReadLine(line);
+            lines.push_back(line);
+        }
+        EXPECT_THROW(reader->ReadLine(line), FileError);
+        reader->Close();
+        return lines;
+    }
+};
+
+TEST_F(Files, ReaderEndsLinesAtCarriageReturnsOnly) {
+    using Lines_ = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Lines_ lines;
+    };
+    const Case cases[] = {
+        {"empty", "", {}},
+        {"crlf", "1.3\r\nref\r\n", {"1.3", "ref"}},
+        {"no end on last line", "1.3\r\nref", {"1.3", "ref"}},
+        {"cr alone", "a\rb\r", {"a", "b"}},
+        {"lf alone is a character", "1.3\nref\n", {"1.3\nref\n"}},
+        {"empty lines", "\r\n\r\n", {"", ""}},
+        {"lf after lf after cr", "a\r\n\nb", {"a", "\nb"}},
+        {"nul and high bytes", std::string("a\0\xff\x80\r\n", 6), {std::string("a\0\xff\x80", 4)}},
+        {"lone cr at end", "x\r", {"x"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        temp.Write(u"f.txt", c.bytes);
+        EXPECT_EQ(Lines(u"f.txt"), c.lines);
+    }
+}
+
+TEST_F(Files, ReaderFindsLineEndsAcrossItsBuffer) {
+    // Lines that straddle the reader's 64 KiB buffer, a CR LF split by it included.
+    std::string bytes(65535, 'x');
+    bytes += "\r\nsecond\r";
+    bytes += std::string(70000, 'y');
+    temp.Write(u"big.txt", bytes);
+    const auto lines = Lines(u"big.txt");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].size(), 65535u);
+    EXPECT_EQ(lines[1], "second");
+    EXPECT_EQ(lines[2].size(), 70000u);
+}
+
+TEST_F(Files, WriterEndsEveryLineInCrLf) {
+    auto writer = fs->CreateWriter(temp.Path(u"out.txt"));
+    writer->WriteLine("1.5");
+    writer->WriteLine(std::string("\0\xff", 2));
+    writer->WriteLine("");
+    writer->Flush();
+    writer->Close();
+    EXPECT_EQ(temp.Read(u"out.txt"), std::string("1.5\r\n\0\xff\r\n\r\n", 11));
+
+    // An existing file is emptied first.
+    auto again = fs->CreateWriter(temp.Path(u"out.txt"));
+    again->WriteLine("x");
+    again->Close();
+    EXPECT_EQ(temp.Read(u"out.txt"), "x\r\n");
+}
+
+TEST_F(Files, ListingsGiveEachEntryOnceInOneOrder) {
+    for (auto name : {u"b", u"A", u"c", u"a_b"}) temp.MakeFolder(std::u16string(u"root/") + name);
+    temp.Write(u"root/z.txt", "z");
+    temp.Write(u"root/Y.txt", "y");
+    temp.Write(u"root/A/inner.txt", "deeper");
+    const std::u16string root = temp.Path(u"root");
+
+    const std::vector<std::u16string> folders = {root + u"\\A", root + u"\\a_b", root + u"\\b",
+                                                 root + u"\\c"};
+    EXPECT_EQ(fs->ListSubfolders(root), folders);
+    EXPECT_EQ(fs->ListSubfolders(root + u"\\"), folders);
+    const std::vector<std::u16string> files = {u"Y.txt", u"z.txt"};
+    EXPECT_EQ(fs->ListFiles(root), files);
+    EXPECT_TRUE(fs->ListSubfolders(root + u"\\c").empty());
+    EXPECT_THROW(fs->ListSubfolders(root + u"\\missing"), FileError);
+    EXPECT_THROW(fs->ListFiles(root + u"\\z.txt"), FileError);
+}
+
+TEST_F(Files, NamesMatchWithoutRegardToLetterCase) {
+    temp.Write(u"World/Dispatcher/Downloads/Pack/Config.TXT", "kuid <kuid:1:2>\r\n");
+    EXPECT_TRUE(fs->FileExists(temp.Path(u"world\\dispatcher\\downloads\\pack\\config.txt")));
+    EXPECT_EQ(fs->ListSubfolders(temp.Path(u"World\\dispatcher\\downloads")),
+              std::vector<std::u16string>{temp.Path(u"World\\dispatcher\\downloads\\Pack")});
+    EXPECT_NE(fs->TryOpenReader(temp.Path(u"WORLD\\DISPATCHER\\DOWNLOADS\\PACK\\CONFIG.TXT")),
+              nullptr);
+
+    // Writing under another case reaches the existing file, as on Windows.
+    auto writer = fs->CreateWriter(temp.Path(u"world\\dispatcher\\downloads\\PACK\\config.txt"));
+    writer->WriteLine("x");
+    writer->Close();
+    EXPECT_EQ(temp.Read(u"World/Dispatcher/Downloads/Pack/Config.TXT"), "x\r\n");
+}
+
+TEST_F(Files, FileExistsIsFalseForFolders) {
+    temp.MakeFolder(u"skin.dat");
+    temp.Write(u"file", "");
+    EXPECT_FALSE(fs->FileExists(temp.Path(u"skin.dat")));
+    EXPECT_TRUE(fs->FileExists(temp.Path(u"file")));
+    EXPECT_FALSE(fs->FileExists(temp.Path(u"missing")));
+    EXPECT_FALSE(fs->FileExists(temp.Path(u"missing\\deeper")));
+    EXPECT_EQ(fs->TryOpenReader(temp.Path(u"skin.dat")), nullptr);
+    EXPECT_EQ(fs->TryOpenReader(temp.Path(u"missing")), nullptr);
+    EXPECT_THROW(fs->OpenReader(temp.Path(u"skin.dat")), FileError);
+    EXPECT_THROW(fs->OpenReader(temp.Path(u"missing")), FileError);
+}
+
+TEST_F(Files, RenameNeverReplacesButReplaceDoes) {
+    temp.Write(u"from", "new");
+    temp.Write(u"to", "old");
+    EXPECT_THROW(fs->RenameFile(temp.Path(u"from"), temp.Path(u"to")), FileError);
+    EXPECT_THROW(fs->RenameFile(temp.Path(u"from"), temp.Path(u"TO")), FileError);
+    EXPECT_EQ(temp.Read(u"to"), "old");
+    EXPECT_EQ(temp.Read(u"from"), "new");
+
+    fs->RenameFile(temp.Path(u"from"), temp.Path(u"fresh"));
+    EXPECT_FALSE(temp.Exists(u"from"));
+    EXPECT_EQ(temp.Read(u"fresh"), "new");
+
+    fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to"));
+    EXPECT_FALSE(temp.Exists(u"fresh"));
+    EXPECT_EQ(temp.Read(u"to"), "new");
+    EXPECT_THROW(fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to")), FileError);
+    EXPECT_EQ(temp.Read(u"to"), "new");
+}
+
+TEST_F(Files, FolderCopyAndDeleteOperations) {
+    temp.Write(u"src", std::string("a\0b", 3));
+    temp.Write(u"dst", "older and longer");
+    fs->CopyFile(temp.Path(u"src"), temp.Path(u"dst"));
+    EXPECT_EQ(temp.Read(u"dst"), std::string("a\0b", 3));
+    EXPECT_THROW(fs->CopyFile(temp.Path(u"missing"), temp.Path(u"dst")), FileError);
+    EXPECT_EQ(fs->ListFiles(temp.Path()), (std::vector<std::u16string>{u"dst", u"src"}));
+
+    fs->MakeFolder(temp.Path(u"made"));
+    EXPECT_THROW(fs->MakeFolder(temp.Path(u"made")), FileError);
+    EXPECT_THROW(fs->MakeFolder(temp.Path(u"no\\parent")), FileError);
+
+    fs->DeleteFile(temp.Path(u"src"));
+    EXPECT_FALSE(temp.Exists(u"src"));
+    EXPECT_THROW(fs->DeleteFile(temp.Path(u"src")), FileError);
+}
+
+TEST_F(Files, FailuresNameTheOperationPathAndReason) {
+    const std::u16string path = temp.Path(u"missing\\skin.dat");
+    try {
+        fs->OpenReader(path);
+        FAIL() << "opened a missing file";
+    } catch (const FileError& e) {
+        const std::u16string& text = e.Message();
+        EXPECT_EQ(text.rfind(u"Could not open " + path + u": ", 0), 0u);
+        EXPECT_GT(text.size(), (u"Could not open " + path + u": ").size() + 2);
+        EXPECT_EQ(text.back(), u'.');
+    }
+}
+
+TEST_F(Files, NamesOutsideTheCodePageAndLongPathsWork) {
+    const std::u16string name = u"\u041a\u043e\u0440\u0432\u0430\u0448 \U0001F682";
+    std::u16string deep = name;
+    while (deep.size() < 300) deep += u"\\" + std::u16string(40, u'd');
+    temp.MakeFolder(deep);
+    fs->MakeFolder(temp.Path(deep + u"\\made"));
+    auto writer = fs->CreateWriter(temp.Path(deep + u"\\made\\skin.dat"));
+    writer->WriteLine("1.3");
+    writer->Close();
+    EXPECT_TRUE(fs->FileExists(temp.Path(deep + u"\\made\\skin.dat")));
+    EXPECT_EQ(fs->ListSubfolders(temp.Path(deep)),
+              std::vector<std::u16string>{temp.Path(deep + u"\\made")});
+    EXPECT_EQ(fs->ListSubfolders(temp.Path()), std::vector<std::u16string>{temp.Path(name)});
+}
+
+}  // namespace
+}  // namespace dsu::platform

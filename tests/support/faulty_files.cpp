@@ -1,0 +1,124 @@
+#include "tests/support/faulty_files.h"
+
+#include "platform/failure.h"
+
+namespace dsu::testing {
+
+using platform::FileError;
+using platform::TextReader;
+using platform::TextWriter;
+
+const char* OpName(Op op) {
+    static const char* const names[] = {
+        "ListSubfolders", "ListFiles",  "FileExists",   "MakeFolder", "CopyFile",
+        "DeleteFile",     "RenameFile", "ReplaceFile",  "OpenReader", "ReadLine",
+        "CloseReader",    "CreateWriter", "WriteLine", "Flush",      "CloseWriter"};
+    return names[static_cast<int>(op)];
+}
+
+void FaultyFileSystem::Step(Op op, const std::u16string& path) {
+    calls_.push_back({op, path});
+    const int nth = ++perOp_[static_cast<int>(op)];
+    const bool chosen = failAny_ ? static_cast<int>(calls_.size()) == failAt_
+                                 : (op == failOp_ && nth == failAt_);
+    if (chosen) {
+        failed_ = true;
+        throw FileError(u"complete", path, u"Injected failure");
+    }
+}
+
+namespace {
+
+class FaultyReader final : public TextReader {
+public:
+    FaultyReader(FaultyFileSystem& fs, std::unique_ptr<TextReader> inner, std::u16string path)
+        : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
+    bool AtEnd() override { return inner_->AtEnd(); }
+    void ReadLine(std::string& line) override {
+        fs_.Step(Op::ReadLine, path_);
+        inner_->ReadLine(line);
+    }
+    void Close() override {
+        fs_.Step(Op::CloseReader, path_);
+        inner_->Close();
+    }
+
+private:
+    FaultyFileSystem& fs_;
+    std::unique_ptr<TextReader> inner_;
+    std::u16string path_;
+};
+
+class FaultyWriter final : public TextWriter {
+public:
+    FaultyWriter(FaultyFileSystem& fs, std::unique_ptr<TextWriter> inner, std::u16string path)
+        : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
+    void WriteLine(std::string_view line) override {
+        fs_.Step(Op::WriteLine, path_);
+        inner_->WriteLine(line);
+    }
+    void Flush() override {
+        fs_.Step(Op::Flush, path_);
+        inner_->Flush();
+    }
+    void Close() override {
+        fs_.Step(Op::CloseWriter, path_);
+        inner_->Close();
+    }
+
+private:
+    FaultyFileSystem& fs_;
+    std::unique_ptr<TextWriter> inner_;
+    std::u16string path_;
+};
+
+}  // namespace
+
+std::vector<std::u16string> FaultyFileSystem::ListSubfolders(const std::u16string& folder) {
+    Step(Op::ListSubfolders, folder);
+    return inner_.ListSubfolders(folder);
+}
+std::vector<std::u16string> FaultyFileSystem::ListFiles(const std::u16string& folder) {
+    Step(Op::ListFiles, folder);
+    return inner_.ListFiles(folder);
+}
+bool FaultyFileSystem::FileExists(const std::u16string& path) {
+    Step(Op::FileExists, path);
+    return inner_.FileExists(path);
+}
+void FaultyFileSystem::MakeFolder(const std::u16string& path) {
+    Step(Op::MakeFolder, path);
+    inner_.MakeFolder(path);
+}
+void FaultyFileSystem::CopyFile(const std::u16string& source, const std::u16string& target) {
+    Step(Op::CopyFile, target);
+    inner_.CopyFile(source, target);
+}
+void FaultyFileSystem::DeleteFile(const std::u16string& path) {
+    Step(Op::DeleteFile, path);
+    inner_.DeleteFile(path);
+}
+void FaultyFileSystem::RenameFile(const std::u16string& from, const std::u16string& to) {
+    Step(Op::RenameFile, from);
+    inner_.RenameFile(from, to);
+}
+void FaultyFileSystem::ReplaceFile(const std::u16string& from, const std::u16string& to) {
+    Step(Op::ReplaceFile, to);
+    inner_.ReplaceFile(from, to);
+}
+std::unique_ptr<TextReader> FaultyFileSystem::OpenReader(const std::u16string& path) {
+    Step(Op::OpenReader, path);
+    return std::make_unique<FaultyReader>(*this, inner_.OpenReader(path), path);
+}
+std::unique_ptr<TextReader> FaultyFileSystem::TryOpenReader(const std::u16string& path) {
+    Step(Op::OpenReader, path);
+    auto reader = inner_.TryOpenReader(path);
+    if (!reader) return nullptr;
+    return std::make_unique<FaultyReader>(*this, std::move(reader), path);
+}
+std::unique_ptr<TextWriter> FaultyFileSystem::CreateWriter(const std::u16string& path) {
+    Step(Op::CreateWriter, path);
+    return std::make_unique<FaultyWriter>(*this, inner_.CreateWriter(path), path);
+}
+
+}  // namespace dsu::testing
