@@ -24,10 +24,10 @@ bool BufferedTextReader::Refill() {
 bool BufferedTextReader::AtEnd() { return pos_ == end_ && !Refill(); }
 
 void BufferedTextReader::ReadLine(std::string& line) {
-    ReadLine(line, std::string::npos);
+    ReadLineUpTo(line, std::string::npos);
 }
 
-bool BufferedTextReader::ReadLine(std::string& line, std::size_t limit) {
+bool BufferedTextReader::ReadLineUpTo(std::string& line, std::size_t limit) {
     if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");
     line.clear();
     bool whole = true;

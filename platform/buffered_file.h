@@ -14,9 +14,7 @@ class BufferedTextReader : public TextReader {
 public:
     bool AtEnd() override;
     void ReadLine(std::string& line) override;
-    // As ReadLine, but keeps at most `limit` bytes of the line in `line` and
-    // passes over the rest. False when the line was longer than `limit`.
-    bool ReadLine(std::string& line, std::size_t limit);
+    bool ReadLineUpTo(std::string& line, std::size_t limit) override;
 
 protected:
     explicit BufferedTextReader(std::u16string path);

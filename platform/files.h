@@ -20,6 +20,9 @@ public:
     // The next line, without its end, into `line` (whose storage is reused).
     // Throws FileError when reading past the end or when the read fails.
     virtual void ReadLine(std::string& line) = 0;
+    // As ReadLine, but keeps at most `limit` bytes of the line and passes over
+    // the rest, so that a huge line is never held. False when it was cut.
+    virtual bool ReadLineUpTo(std::string& line, std::size_t limit) = 0;
     virtual void Close() = 0;
 };
 

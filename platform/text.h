@@ -22,9 +22,11 @@ int CompareFolded(std::u16string_view a, std::u16string_view b);
 bool ListingOrder(std::u16string_view a, std::u16string_view b);
 
 struct FoldedHash {
+    using is_transparent = void;
     std::size_t operator()(std::u16string_view text) const;
 };
 struct FoldedEqual {
+    using is_transparent = void;
     bool operator()(std::u16string_view a, std::u16string_view b) const {
         return EqualFolded(a, b);
     }

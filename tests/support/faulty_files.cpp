@@ -38,6 +38,10 @@ public:
         fs_.Step(Op::ReadLine, path_);
         inner_->ReadLine(line);
     }
+    bool ReadLineUpTo(std::string& line, std::size_t limit) override {
+        fs_.Step(Op::ReadLine, path_);
+        return inner_->ReadLineUpTo(line, limit);
+    }
     void Close() override {
         fs_.Step(Op::CloseReader, path_);
         inner_->Close();

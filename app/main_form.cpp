@@ -1,0 +1,107 @@
+#include "app/main_form.h"
+
+#include "kuids/kuid_scan.h"
+#include "platform/failure.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "skins/descriptor.h"
+#include "skins/template_copy.h"
+
+namespace dsu::app {
+
+using platform::MessageKind;
+using platform::ResolvePath;
+
+namespace {
+constexpr char16_t kHostKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
+constexpr char16_t kPaintKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
+constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
+}  // namespace
+
+frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view)
+    : files_(files), registry_(registry), view_(view) {}
+
+void frmMain::End(const std::u16string& message) {
+    view_.ShowMessage(message, MessageKind::Error);
+    view_.Close();
+    exitCode_ = 1;
+    ended_ = true;
+}
+
+template <class Event>
+bool frmMain::RunEvent(Event&& event) {
+    if (ended_) return false;
+    try {
+        event();
+    } catch (const platform::Failure& failure) {
+        End(failure.Message());
+    }
+    return !ended_;
+}
+
+bool frmMain::Load() {
+    return RunEvent([&] {
+        // Both lookups come before either test, and emptiness is judged on
+        // the text as read: ResolvePath turns the empty text into "\".
+        const std::u16string host =
+            registry_.QueryRegistryPath(platform::RegistryRoot::LocalMachine, kHostKey, u"Path");
+        mainPath_ = ResolvePath(host);
+        const std::u16string paint =
+            registry_.QueryRegistryPath(platform::RegistryRoot::LocalMachine, kPaintKey, u"Path");
+        paintPath_ = ResolvePath(paint);
+
+        if (host.empty()) return End(u"Trains could not be found.  You may have to reinstall.");
+        if (paint.empty()) return End(u"Dyvenhall could not be found.  You may have to reinstall.");
+        SurveySkins();
+    });
+}
+
+void frmMain::SurveySkins() {
+    view_.SetStatus(u"Scanning for Skins...");
+    view_.Show();
+    view_.Repaint();
+
+    // Every skin folder is counted, however many there are.
+    std::size_t count = 0;
+    for (const std::u16string& folder : files_.ListSubfolders(mainPath_ + kSkinsFolder)) {
+        view_.KeepAlive();
+        if (auto reader = skins::OpenCandidate(files_, ResolvePath(folder) + u"skin.dat")) {
+            reader->Close();
+            ++count;
+        }
+    }
+
+    view_.SetStatus(platform::DecimalText(static_cast<long long>(count)) +
+                    u" Skins need to be updated.");
+    if (count == 0) view_.DisableUpdate();
+}
+
+bool frmMain::UpgradeSkins() {
+    return RunEvent([&] {
+        view_.SetStatus(u"Scanning for Kuids...");
+        view_.Repaint();
+
+        // The copy comes first, so that the first scan already finds gp38_hi_dyn;
+        // the scans' order decides which root's kuid a folder name gets.
+        skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38", paintPath_ + u"Skins\\gp38_hi_dyn");
+        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins");
+        view_.KeepAlive();
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads");
+        view_.KeepAlive();
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder);
+
+        view_.SetStatus(u"Upgrading Sp3 Skins...");
+        view_.KeepAlive();
+        for (const std::u16string& folder : files_.ListSubfolders(mainPath_ + kSkinsFolder)) {
+            skins::UpgradeSkinDescriptor(files_, folderKuids_, view_, folder);
+            view_.KeepAlive();
+        }
+
+        view_.SetStatus(u"Skins have been upgraded.");
+        view_.ShowMessage(u"Skins have been upgraded.", MessageKind::Information);
+        view_.DisableUpdate();
+    });
+}
+
+}  // namespace dsu::app

@@ -1,0 +1,55 @@
+// The main window's logic, apart from any toolkit: start-up with its survey
+// of skins, and the update run behind "&Update Now".
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "app/view.h"
+#include "kuids/folder_kuids.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace dsu::app {
+
+inline constexpr char16_t kCaption[] = u"Update SP3 Skins to 1.5";
+inline constexpr char16_t kUpdateButtonText[] = u"&Update Now";
+inline constexpr char16_t kInitialStatus[] = u"0 Skins need to be updated.";
+
+class frmMain {
+public:
+    frmMain(platform::FileSystem& files, platform::Registry& registry, View& view);
+
+    // Start-up: finds both installs, then shows the window and counts the
+    // skins at version "1.3". False when the program is to end (see ExitCode).
+    bool Load();
+    // The click of "&Update Now". False when the program is to end.
+    bool UpgradeSkins();
+
+    // 0 while the program runs or after it ended normally; 1 after it ended on
+    // a missing install or a failure.
+    int ExitCode() const { return exitCode_; }
+
+    const std::u16string& MainPath() const { return mainPath_; }
+    const std::u16string& PaintPath() const { return paintPath_; }
+    const kuids::colFolderKuids& FolderKuids() const { return folderKuids_; }
+
+private:
+    void SurveySkins();
+    // Runs one event under the ending discipline: a Failure ends it with one
+    // error message, and the program with it.
+    template <class Event>
+    bool RunEvent(Event&& event);
+    void End(const std::u16string& message);
+
+    platform::FileSystem& files_;
+    platform::Registry& registry_;
+    View& view_;
+    std::u16string mainPath_;
+    std::u16string paintPath_;
+    kuids::colFolderKuids folderKuids_;
+    int exitCode_ = 0;
+    bool ended_ = false;
+};
+
+}  // namespace dsu::app
