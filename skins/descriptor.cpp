@@ -50,7 +50,9 @@ UpgradeOutcome UpgradeSkinDescriptor(platform::FileSystem& files,
         BestEffort([&] {
             if (writer) writer->Close();
         });
-        BestEffort([&] { reader->Close(); });
+        BestEffort([&] {
+            if (reader) reader->Close();
+        });
         writer.reset();
         reader.reset();
         BestEffort([&] { files.DeleteFile(temporary); });

@@ -1,0 +1,172 @@
+#include "kuids/kuid_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/faulty_files.h"
+#include "tests/support/temp_folder.h"
+
+namespace dsu::kuids {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::Op;
+using testing::TempFolder;
+
+TEST(KuidLine, TableOfLines) {
+    struct Case {
+        std::string line;
+        bool isKuidLine;
+        std::optional<std::string> kuid;
+    };
+    const Case cases[] = {
+        {"kuid <kuid:1:2>", true, "<kuid:1:2>"},
+        {"   kuid <kuid:1:2>   ", true, "<kuid:1:2>"},
+        {"KUID <KUID:1:2>", true, "<KUID:1:2>"},
+        {"Kuid2 <kuid2:1:2:3>", true, "<kuid2:1:2:3>"},
+        {"kuidtable {", true, std::nullopt},
+        {"kuid", true, std::nullopt},
+        {"\tkuid <kuid:1:2>", false, std::nullopt},
+        {"kui", false, std::nullopt},
+        {"", false, std::nullopt},
+        {"    ", false, std::nullopt},
+        {"username kuid <kuid:1:2>", false, std::nullopt},
+        {"kuid <a> <b>  ", true, "<a> <b>"},
+        {"kuid <kuid:1:2>\t", true, "<kuid:1:2>\t"},
+        {"kuid <", true, "<"},
+        {"kuid no bracket", true, std::nullopt},
+        {"kuid x<kuid:1:2", true, "<kuid:1:2"},
+        {std::string("kuid <\0\xff>", 9), true, std::string("<\0\xff>", 4)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const KuidLine parsed = ParseKuidLine(c.line);
+        EXPECT_EQ(parsed.isKuidLine, c.isKuidLine);
+        ASSERT_EQ(parsed.kuid.has_value(), c.kuid.has_value());
+        if (c.kuid) {
+            EXPECT_EQ(*parsed.kuid, *c.kuid);
+        }
+    }
+}
+
+class Scan : public ::testing::Test {
+protected:
+    TempFolder temp;
+    std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
+    colFolderKuids table;
+
+    std::u16string KuidOf(std::u16string_view key) {
+        const FolderKuid record = table.Find(key);
+        return record ? record->Kuid : u"(none)";
+    }
+};
+
+TEST_F(Scan, ConfigFilesDecideTheRegistration) {
+    struct Case {
+        std::u16string folder;
+        std::string config;
+        std::u16string kuid;
+    };
+    const Case cases[] = {
+        {u"plain", "username \"x\"\r\nkuid <kuid:1:2>\r\nkind x\r\n", u"<kuid:1:2>"},
+        {u"lastNoEnd", "a\r\nb\r\n  kuid <kuid:1:3>", u"<kuid:1:3>"},
+        {u"empty", "", u"(none)"},
+        {u"noKuid", "username x\r\nkind y\r\n", u"(none)"},
+        {u"tabSkipped", "\tkuid <kuid:9:9>\r\nkuid <kuid:1:4>\r\n", u"<kuid:1:4>"},
+        {u"firstDecides", "kuid-table {\r\nkuid <kuid:1:5>\r\n", u"(none)"},
+        {u"lfOnly", "a\nkuid <kuid:1:6>\n", u"(none)"},  // one line, not beginning "kuid"
+        {u"upper", "KUID <KUID:1:7>\r\n", u"<KUID:1:7>"},
+        {u"trailing", "kuid <kuid:1:8> <x>   \r\n", u"<kuid:1:8> <x>"},
+        {u"cp1252", "kuid <kuid:\xe9\x80>\r\n", u"<kuid:\u00e9\u20ac>"},
+    };
+    for (const Case& c : cases) temp.Write(u"root/" + c.folder + u"/config.txt", c.config);
+    temp.MakeFolder(u"root/noConfig");
+    temp.MakeFolder(u"root/folderNamedConfig/config.txt");
+    temp.Write(u"root/loose.txt", "kuid <kuid:0:0>\r\n");
+
+    ScanFolderKuids(*fs, table, temp.Path(u"root"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder.begin(), c.folder.end()));
+        EXPECT_EQ(KuidOf(c.folder), c.kuid);
+    }
+    EXPECT_EQ(table.Count(), 6u);
+    EXPECT_EQ(table.Find(u"noConfig"), nullptr);
+    EXPECT_EQ(table.Find(u"folderNamedConfig"), nullptr);
+    EXPECT_EQ(table.Find(u"loose.txt"), nullptr);
+
+    // The key is the folder's own name, spelt as listed; a second scan adds nothing.
+    EXPECT_EQ(table.Item(u"PLAIN")->Key, u"plain");
+    ScanFolderKuids(*fs, table, temp.Path(u"root"));
+    EXPECT_EQ(table.Count(), 6u);
+}
+
+TEST_F(Scan, MissingRootRegistersNothing) {
+    ScanFolderKuids(*fs, table, temp.Path(u"missing"));
+    temp.Write(u"file", "");
+    ScanFolderKuids(*fs, table, temp.Path(u"file"));
+    temp.MakeFolder(u"emptyRoot");
+    ScanFolderKuids(*fs, table, temp.Path(u"emptyRoot"));
+    EXPECT_EQ(table.Count(), 0u);
+}
+
+TEST_F(Scan, TheFirstRootScannedWinsInAnyLetterCase) {
+    temp.Write(u"skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
+    temp.Write(u"downloads/GP38/config.txt", "kuid <kuid:2:2>\r\n");
+    temp.Write(u"downloads/sd40/config.txt", "no kuid here\r\n");
+    temp.Write(u"trains/Gp38/config.txt", "kuid <kuid:3:3>\r\n");
+    temp.Write(u"trains/SD40/config.txt", "kuid <kuid:3:4>\r\n");
+    for (auto root : {u"skins", u"downloads", u"trains"}) ScanFolderKuids(*fs, table, temp.Path(root));
+    EXPECT_EQ(KuidOf(u"gp38"), u"<kuid:1:1>");
+    EXPECT_EQ(table.Item(u"GP38")->Key, u"gp38");
+    // A first folder without a kuid leaves the name to the next root.
+    EXPECT_EQ(KuidOf(u"sd40"), u"<kuid:3:4>");
+}
+
+TEST_F(Scan, AFailedOpenOrReadSkipsOnlyThatFolder) {
+    for (const char16_t* name : {u"a", u"b", u"c"})
+        temp.Write(u"root/" + std::u16string(name) + u"/config.txt",
+                   "x\r\nkuid <kuid:" + std::string(1, static_cast<char>(*name)) + ">\r\n");
+    for (const Op op : {Op::OpenReader, Op::ReadLine}) {
+        SCOPED_TRACE(testing::OpName(op));
+        colFolderKuids fresh;
+        FaultyFileSystem faulty(*fs);
+        // The second open is b's; the third read is b's first line.
+        faulty.FailNth(op, op == Op::OpenReader ? 2 : 3);
+        ScanFolderKuids(faulty, fresh, temp.Path(u"root"));
+        EXPECT_TRUE(faulty.Failed());
+        EXPECT_EQ(fresh.Count(), 2u);
+        EXPECT_EQ(fresh.Item(u"a")->Kuid, u"<kuid:a>");
+        EXPECT_EQ(fresh.Find(u"b"), nullptr);
+        EXPECT_EQ(fresh.Item(u"c")->Kuid, u"<kuid:c>");
+    }
+}
+
+TEST_F(Scan, AHugeLineIsNeverHeldWhole) {
+    // 8 MiB without a line end ahead of the kuid line; and a kuid line that
+    // long, which is no kuid.
+    temp.Write(u"root/long/config.txt", std::string(8 << 20, 'x') + "\rkuid <kuid:5:5>\r");
+    temp.Write(u"root/longKuid/config.txt", "kuid <" + std::string(1 << 20, 'k') + ">\r\n");
+    ScanFolderKuids(*fs, table, temp.Path(u"root"));
+    EXPECT_EQ(KuidOf(u"long"), u"<kuid:5:5>");
+    EXPECT_EQ(KuidOf(u"longKuid"), u"(none)");
+}
+
+// Native only: making 32,800 folders under Wine takes longer than the rest of
+// the suite, and the count is the same portable code in both builds.
+#ifndef _WIN32
+TEST_F(Scan, VisitsEveryFolderPastThe16BitLimit) {
+    constexpr int kFolders = 32800;
+    for (int i = 0; i < kFolders; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%05d", i);
+        std::filesystem::create_directories(temp.Root() / "root" / name);
+    }
+    temp.Write(u"root/c32790/config.txt", "kuid <kuid:late:1>\r\n");
+    temp.Write(u"root/c00000/config.txt", "kuid <kuid:early:1>\r\n");
+    ScanFolderKuids(*fs, table, temp.Path(u"root"));
+    EXPECT_EQ(KuidOf(u"c32790"), u"<kuid:late:1>");
+    EXPECT_EQ(KuidOf(u"c00000"), u"<kuid:early:1>");
+}
+#endif
+
+}  // namespace
+}  // namespace dsu::kuids

@@ -1,0 +1,97 @@
+#include "skins/template_copy.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "tests/support/faulty_files.h"
+#include "tests/support/temp_folder.h"
+
+namespace dsu::skins {
+namespace {
+
+using testing::TempFolder;
+
+class TemplateCopy : public ::testing::Test {
+protected:
+    TempFolder temp;
+    std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
+
+    void Copy(platform::FileSystem& files) {
+        CopyTemplateSkin(files, temp.Path(u"Skins\\gp38"), temp.Path(u"Skins\\gp38_hi_dyn"));
+    }
+    void MakeSource() {
+        temp.Write(u"Skins/gp38/body.tga", std::string("\0body", 5));
+        temp.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
+        temp.Write(u"Skins/gp38/textures/a.texture", "a");
+        temp.Write(u"Skins/gp38/textures/deeper/never.txt", "deep");
+        temp.MakeFolder(u"Skins/gp38/empty");
+    }
+};
+
+TEST_F(TemplateCopy, CopiesOneLevelDeep) {
+    MakeSource();
+    Copy(*fs);
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/body.tga"), std::string("\0body", 5));
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/config.txt"), "kuid <kuid:1:1>\r\n");
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/textures/a.texture"), "a");
+    EXPECT_TRUE(temp.Exists(u"Skins/gp38_hi_dyn/empty"));
+    EXPECT_FALSE(temp.Exists(u"Skins/gp38_hi_dyn/textures/deeper"));
+}
+
+TEST_F(TemplateCopy, ReplacesOlderFilesAndKeepsExtraOnes) {
+    MakeSource();
+    temp.Write(u"Skins/gp38_hi_dyn/body.tga", "an older and longer body");
+    temp.Write(u"Skins/gp38_hi_dyn/extra.txt", "mine");
+    temp.Write(u"Skins/gp38_hi_dyn/textures/extra.texture", "mine too");
+    Copy(*fs);
+    Copy(*fs);  // again over an unchanged source: the same files
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/body.tga"), std::string("\0body", 5));
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/extra.txt"), "mine");
+    EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/textures/extra.texture"), "mine too");
+    EXPECT_EQ(fs->ListFiles(temp.Path(u"Skins\\gp38_hi_dyn")),
+              (std::vector<std::u16string>{u"body.tga", u"config.txt", u"extra.txt"}));
+}
+
+TEST_F(TemplateCopy, MissingSourceOrTargetParent) {
+    temp.MakeFolder(u"Skins");
+    Copy(*fs);  // no source: only the target folder is made
+    EXPECT_TRUE(temp.Exists(u"Skins/gp38_hi_dyn"));
+    EXPECT_TRUE(fs->ListFiles(temp.Path(u"Skins\\gp38_hi_dyn")).empty());
+
+    TempFolder other;
+    other.Write(u"gp38/a.txt", "a");
+    CopyTemplateSkin(*fs, other.Path(u"gp38"), other.Path(u"missing\\gp38_hi_dyn"));
+    EXPECT_FALSE(other.Exists(u"missing"));
+}
+
+TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
+    MakeSource();
+    testing::FaultyFileSystem counting(*fs);
+    Copy(counting);
+    const std::size_t operations = counting.Calls().size();
+
+    for (std::size_t k = 1; k <= operations; ++k) {
+        const testing::Call failing = counting.Calls()[k - 1];
+        SCOPED_TRACE(std::string(testing::OpName(failing.op)) + " " + platform::ToUtf8(failing.path));
+        TempFolder run;
+        run.Write(u"Skins/gp38/body.tga", "body");
+        run.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
+        run.Write(u"Skins/gp38/textures/a.texture", "a");
+        run.MakeFolder(u"Skins/gp38/empty");
+        testing::FaultyFileSystem faulty(*fs);
+        faulty.FailCall(static_cast<int>(k));
+        EXPECT_NO_THROW(CopyTemplateSkin(faulty, run.Path(u"Skins\\gp38"),
+                                         run.Path(u"Skins\\gp38_hi_dyn")));
+        EXPECT_TRUE(faulty.Failed());
+        // Every file that is there is whole.
+        for (auto file : {u"body.tga", u"config.txt", u"textures/a.texture"}) {
+            const std::u16string target = std::u16string(u"Skins/gp38_hi_dyn/") + file;
+            if (run.Exists(target)) {
+                EXPECT_EQ(run.Read(target), run.Read(std::u16string(u"Skins/gp38/") + file));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dsu::skins
