@@ -85,11 +85,11 @@ bool frmMain::UpgradeSkins() {
         // The copy comes first, so that the first scan already finds gp38_hi_dyn;
         // the scans' order decides which root's kuid a folder name gets.
         skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38", paintPath_ + u"Skins\\gp38_hi_dyn");
-        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins");
-        view_.KeepAlive();
-        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads");
-        view_.KeepAlive();
-        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder);
+        const auto keepAlive = [this] { view_.KeepAlive(); };
+        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive);
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",
+                               keepAlive);
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, keepAlive);
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
         view_.KeepAlive();

@@ -31,7 +31,7 @@ KuidLine ParseKuidLine(std::string_view line) {
 }
 
 void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table,
-                     const std::u16string& root) {
+                     const std::u16string& root, const std::function<void()>& onFolder) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
 
@@ -53,6 +53,7 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table,
             if (kuid) table.Add(platform::ChopPathOff(subfolder), std::move(*kuid));
             reader->Close();
         });
+        if (onFolder) onFolder();
     }
 }
 

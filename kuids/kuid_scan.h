@@ -2,6 +2,7 @@
 // content folders directly below one root.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +24,9 @@ KuidLine ParseKuidLine(std::string_view line);
 
 // Registers the kuid of every immediate subfolder of `root` that holds a
 // config.txt with a kuid line, under the subfolder's own name. Best-effort:
-// every step that fails is skipped, and nothing is reported.
-void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root);
+// every step that fails is skipped, and nothing is reported. `onFolder` runs
+// after each folder, so that a window can keep painting during long scans.
+void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
+                     const std::function<void()>& onFolder = {});
 
 }  // namespace dsu::kuids
