@@ -13,7 +13,8 @@ using platform::MessageKind;
 using platform::ResolvePath;
 
 namespace {
-constexpr char16_t kHostKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
+constexpr char16_t kHostKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
 constexpr char16_t kPaintKey[] =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
@@ -84,7 +85,8 @@ bool frmMain::UpgradeSkins() {
 
         // The copy comes first, so that the first scan already finds gp38_hi_dyn;
         // the scans' order decides which root's kuid a folder name gets.
-        skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38", paintPath_ + u"Skins\\gp38_hi_dyn");
+        skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38",
+                                paintPath_ + u"Skins\\gp38_hi_dyn");
         const auto keepAlive = [this] { view_.KeepAlive(); };
         kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive);
         kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",

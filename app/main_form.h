@@ -17,7 +17,7 @@ inline constexpr char16_t kUpdateButtonText[] = u"&Update Now";
 inline constexpr char16_t kInitialStatus[] = u"0 Skins need to be updated.";
 
 class frmMain {
-public:
+  public:
     frmMain(platform::FileSystem& files, platform::Registry& registry, View& view);
 
     // Start-up: finds both installs, then shows the window and counts the
@@ -34,7 +34,7 @@ public:
     const std::u16string& PaintPath() const { return paintPath_; }
     const kuids::colFolderKuids& FolderKuids() const { return folderKuids_; }
 
-private:
+  private:
     void SurveySkins();
     // Runs one event under the ending discipline: a Failure ends it with one
     // error message, and the program with it.

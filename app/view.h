@@ -9,7 +9,7 @@
 namespace dsu::app {
 
 class View : public platform::MessageSink {
-public:
+  public:
     // Replaces the status label's text.
     virtual void SetStatus(const std::u16string& text) = 0;
     // Paints the window now, while the caller keeps the thread busy.

@@ -15,7 +15,7 @@ namespace dsu::kuids {
 // One record. Records are shared: the table and every holder of a record
 // refer to the same object.
 class clsFolderKuid {
-public:
+  public:
     std::u16string Key;
     std::u16string Kuid;
 };
@@ -25,7 +25,7 @@ using FolderKuid = std::shared_ptr<clsFolderKuid>;
 // An ordered table of records, keyed by folder name without regard to letter
 // case. The first registration of a name stays.
 class colFolderKuids {
-public:
+  public:
     // Stores a new record at the end under `key`, unless a record is stored
     // under that key in any letter case: then the table stays as it is and the
     // record returned is held by the caller alone. Never fails.
@@ -46,7 +46,7 @@ public:
     auto begin() const { return order_.begin(); }
     auto end() const { return order_.end(); }
 
-private:
+  private:
     std::vector<FolderKuid> order_;
     std::unordered_map<std::u16string, FolderKuid, platform::FoldedHash, platform::FoldedEqual>
         byKey_;

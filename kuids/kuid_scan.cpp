@@ -30,8 +30,8 @@ KuidLine ParseKuidLine(std::string_view line) {
     return result;
 }
 
-void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table,
-                     const std::u16string& root, const std::function<void()>& onFolder) {
+void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
+                     const std::function<void()>& onFolder) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
 

@@ -13,7 +13,7 @@
 namespace dsu::kuids {
 
 struct KuidLine {
-    bool isKuidLine = false;  // the line that ends the search
+    bool isKuidLine = false;               // the line that ends the search
     std::optional<std::string_view> kuid;  // its kuid text, from the first "<"
 };
 

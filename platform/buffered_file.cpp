@@ -23,9 +23,7 @@ bool BufferedTextReader::Refill() {
 
 bool BufferedTextReader::AtEnd() { return pos_ == end_ && !Refill(); }
 
-void BufferedTextReader::ReadLine(std::string& line) {
-    ReadLineUpTo(line, std::string::npos);
-}
+void BufferedTextReader::ReadLine(std::string& line) { ReadLineUpTo(line, std::string::npos); }
 
 bool BufferedTextReader::ReadLineUpTo(std::string& line, std::size_t limit) {
     if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");

@@ -11,12 +11,12 @@
 namespace dsu::platform {
 
 class BufferedTextReader : public TextReader {
-public:
+  public:
     bool AtEnd() override;
     void ReadLine(std::string& line) override;
     bool ReadLineUpTo(std::string& line, std::size_t limit) override;
 
-protected:
+  protected:
     explicit BufferedTextReader(std::u16string path);
     // Reads up to `capacity` bytes into `buffer`; 0 at the end of the file.
     // Throws FileError when the read fails.
@@ -25,7 +25,7 @@ protected:
     // Reads the first block now, so that opening can tell a folder from a file.
     void Prime() { Refill(); }
 
-private:
+  private:
     bool Refill();
 
     std::u16string path_;
@@ -36,12 +36,12 @@ private:
 };
 
 class BufferedTextWriter : public TextWriter {
-public:
+  public:
     void WriteLine(std::string_view line) override;
     void Flush() override;
     void Close() override;
 
-protected:
+  protected:
     explicit BufferedTextWriter(std::u16string path);
     // Writes all of `data` or throws FileError.
     virtual void WriteRaw(const char* data, std::size_t size) = 0;
@@ -49,7 +49,7 @@ protected:
     virtual void CloseRaw() = 0;
     const std::u16string& Path() const { return path_; }
 
-private:
+  private:
     void Drain();
 
     std::u16string path_;

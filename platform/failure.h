@@ -14,31 +14,30 @@
 namespace dsu::platform {
 
 class Failure : public std::runtime_error {
-public:
+  public:
     explicit Failure(std::u16string message);
     // The text shown to the user.
     const std::u16string& Message() const { return message_; }
 
-private:
+  private:
     std::u16string message_;
 };
 
 // A file operation failed: "Could not <operation> <path>: <reason>".
 class FileError : public Failure {
-public:
-    FileError(std::u16string_view operation, std::u16string_view path,
-              std::u16string_view reason);
+  public:
+    FileError(std::u16string_view operation, std::u16string_view path, std::u16string_view reason);
 };
 
 // A path text too long for the path helpers.
 class OverflowError : public Failure {
-public:
+  public:
     OverflowError();
 };
 
 // A table lookup by a key or position that is not there.
 class NotFoundError : public Failure {
-public:
+  public:
     NotFoundError();
 };
 

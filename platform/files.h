@@ -13,7 +13,7 @@ namespace dsu::platform {
 // Reads 8-bit text line by line. A line ends at a carriage return, and a line
 // feed right behind it is dropped too; a line feed alone is an ordinary byte.
 class TextReader {
-public:
+  public:
     virtual ~TextReader() = default;
     // True when nothing is left to read.
     virtual bool AtEnd() = 0;
@@ -28,7 +28,7 @@ public:
 
 // Writes 8-bit text; every line ends in CR LF.
 class TextWriter {
-public:
+  public:
     virtual ~TextWriter() = default;
     virtual void WriteLine(std::string_view line) = 0;
     // Puts everything written so far on stable storage.
@@ -37,7 +37,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // The immediate subfolders of `folder`, each as a full path without a

@@ -34,7 +34,7 @@ std::u16string Reason(int error) {
 }
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -45,7 +45,7 @@ public:
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
-private:
+  private:
     int fd_;
 };
 
@@ -114,7 +114,7 @@ std::string ResolveCase(const std::string& host) {
 }
 
 class PosixReader final : public BufferedTextReader {
-public:
+  public:
     PosixReader(std::u16string path, int fd) : BufferedTextReader(std::move(path)), fd_(fd) {}
     // Reads the first block; false when the path is a folder, not a file.
     bool PrimeFile() {
@@ -128,7 +128,7 @@ public:
     }
     void Close() override { fd_.reset(); }
 
-protected:
+  protected:
     std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
         for (;;) {
             const ssize_t n = ::read(fd_.get(), buffer, capacity);
@@ -139,16 +139,16 @@ protected:
         }
     }
 
-private:
+  private:
     Fd fd_;
     int error_ = 0;
 };
 
 class PosixWriter final : public BufferedTextWriter {
-public:
+  public:
     PosixWriter(std::u16string path, int fd) : BufferedTextWriter(std::move(path)), fd_(fd) {}
 
-protected:
+  protected:
     void WriteRaw(const char* data, std::size_t size) override {
         while (size > 0) {
             const ssize_t n = ::write(fd_.get(), data, size);
@@ -167,7 +167,7 @@ protected:
         if (::close(fd_.release()) != 0) Fail(u"write", Path(), errno);
     }
 
-private:
+  private:
     Fd fd_;
 };
 
@@ -177,7 +177,7 @@ void SyncFolder(const std::string& hostFolder, std::u16string_view path) {
 }
 
 class PosixFileSystem final : public FileSystem {
-public:
+  public:
     explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
 
     std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
@@ -255,8 +255,8 @@ public:
         if (::link(source.c_str(), target.c_str()) != 0) {
             const int error = errno;
             if (error != EPERM && error != EOPNOTSUPP) Fail(u"rename", from, error);
-            if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
-                            RENAME_NOREPLACE) != 0)
+            if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
+                0)
                 Fail(u"rename", from, errno);
             return;
         }
@@ -298,7 +298,7 @@ public:
         return std::make_unique<PosixWriter>(path, fd);
     }
 
-private:
+  private:
     std::string Host(std::u16string_view path) const { return HostPath(prefix_, path); }
 
     // The host name for a file that is to be made: an existing name that

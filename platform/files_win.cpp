@@ -34,7 +34,7 @@ std::u16string SystemPath(const std::u16string& path) {
 }
 
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
@@ -46,16 +46,16 @@ public:
     HANDLE get() const { return h_; }
     HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
 
-private:
+  private:
     HANDLE h_;
 };
 
 class WinReader final : public BufferedTextReader {
-public:
+  public:
     WinReader(std::u16string path, HANDLE h) : BufferedTextReader(std::move(path)), h_(h) {}
     void Close() override { h_.reset(); }
 
-protected:
+  protected:
     std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
         DWORD n = 0;
         if (!::ReadFile(h_.get(), buffer, static_cast<DWORD>(capacity), &n, nullptr))
@@ -63,15 +63,15 @@ protected:
         return n;
     }
 
-private:
+  private:
     Handle h_;
 };
 
 class WinWriter final : public BufferedTextWriter {
-public:
+  public:
     WinWriter(std::u16string path, HANDLE h) : BufferedTextWriter(std::move(path)), h_(h) {}
 
-protected:
+  protected:
     void WriteRaw(const char* data, std::size_t size) override {
         while (size > 0) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
@@ -88,7 +88,7 @@ protected:
         if (!CloseHandle(h_.release())) Fail(u"write", Path());
     }
 
-private:
+  private:
     Handle h_;
 };
 
@@ -97,7 +97,7 @@ bool IsFolderAttributes(DWORD attributes) {
 }
 
 class WinFileSystem final : public FileSystem {
-public:
+  public:
     std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
         std::vector<std::u16string> names = List(folder, true);
         const std::u16string base = ResolvePath(folder);
@@ -185,7 +185,7 @@ public:
         return std::make_unique<WinWriter>(path, h);
     }
 
-private:
+  private:
     static HANDLE Open(const std::u16string& path) {
         return CreateFileW(Wide(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -194,8 +194,8 @@ private:
     std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
         const std::u16string pattern = SystemPath(ResolvePath(folder) + u"*");
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        HANDLE find = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                       nullptr, FIND_FIRST_EX_LARGE_FETCH);
         if (find == INVALID_HANDLE_VALUE) {
             // A folder without any entry at all still lists, as empty.
             if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};

@@ -10,7 +10,7 @@ inline constexpr char16_t kMessageTitle[] = u"Dyvenhall Skin Updater";
 enum class MessageKind { Error, Information };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // Returns when the user has closed the message.
     virtual void ShowMessage(const std::u16string& text, MessageKind kind) = 0;

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kRegMultiSz = 7;
 std::u16string RegistryValueText(std::uint32_t type, std::span<const unsigned char> data);
 
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     // The value `valueName` of `subkey` as text; the empty text for every
     // failure. The 32-bit view of the registry is read first, as the 32-bit

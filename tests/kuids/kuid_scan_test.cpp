@@ -49,7 +49,7 @@ TEST(KuidLine, TableOfLines) {
 }
 
 class Scan : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
     colFolderKuids table;
@@ -114,7 +114,8 @@ TEST_F(Scan, TheFirstRootScannedWinsInAnyLetterCase) {
     temp.Write(u"downloads/sd40/config.txt", "no kuid here\r\n");
     temp.Write(u"trains/Gp38/config.txt", "kuid <kuid:3:3>\r\n");
     temp.Write(u"trains/SD40/config.txt", "kuid <kuid:3:4>\r\n");
-    for (auto root : {u"skins", u"downloads", u"trains"}) ScanFolderKuids(*fs, table, temp.Path(root));
+    for (auto root : {u"skins", u"downloads", u"trains"})
+        ScanFolderKuids(*fs, table, temp.Path(root));
     EXPECT_EQ(KuidOf(u"gp38"), u"<kuid:1:1>");
     EXPECT_EQ(table.Item(u"GP38")->Key, u"gp38");
     // A first folder without a kuid leaves the name to the next root.

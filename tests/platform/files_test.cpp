@@ -11,7 +11,7 @@ namespace {
 using testing::TempFolder;
 
 class Files : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::unique_ptr<FileSystem> fs = MakeSystemFileSystem();
 

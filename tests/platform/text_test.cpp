@@ -12,13 +12,13 @@ TEST(Text, FoldsLetterCaseBeyondAsciiAsWindowsDoes) {
     };
     const Case cases[] = {
         {u"gp38_hi_dyn", u"GP38_HI_DYN", true},
-        {u"\u00e9t\u00e9", u"\u00c9T\u00c9", true},       // Latin-1 letters
+        {u"\u00e9t\u00e9", u"\u00c9T\u00c9", true},            // Latin-1 letters
         {u"\u043f\u0440\u0438", u"\u041f\u0420\u0418", true},  // Cyrillic
-        {u"\u03c3", u"\u03a3", true},                       // Greek sigma
-        {u"stra\u00dfe", u"STRASSE", false},              // no multi-letter mappings
+        {u"\u03c3", u"\u03a3", true},                          // Greek sigma
+        {u"stra\u00dfe", u"STRASSE", false},                   // no multi-letter mappings
         {u"a", u"b", false},
         {u"ab", u"a", false},
-        {u"\U0001F600", u"\U0001F600", true},              // surrogates pass as they are
+        {u"\U0001F600", u"\U0001F600", true},  // surrogates pass as they are
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EqualFolded(c.a, c.b), c.equal);
@@ -46,8 +46,8 @@ TEST(Text, EveryCodePageByteSurvivesTheRoundTrip) {
 
 TEST(Text, Utf8KeepsBytesThatAreNotUtf8) {
     const std::string cases[] = {
-        "plain", "caf\xc3\xa9", "\xf0\x9f\x98\x80", "bad\xff\xfe", "\xc0\xaf", "\xed\xa0\x80",
-        "cut\xe2\x82",
+        "plain",    "caf\xc3\xa9",  "\xf0\x9f\x98\x80", "bad\xff\xfe",
+        "\xc0\xaf", "\xed\xa0\x80", "cut\xe2\x82",
     };
     for (const std::string& bytes : cases) EXPECT_EQ(ToUtf8(FromUtf8(bytes)), bytes);
     EXPECT_EQ(FromUtf8("\xf0\x9f\x98\x80"), u"\U0001F600");

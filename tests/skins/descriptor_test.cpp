@@ -13,7 +13,7 @@ namespace {
 using testing::TempFolder;
 
 class Descriptor : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
     kuids::colFolderKuids table;
@@ -78,8 +78,9 @@ TEST_F(Descriptor, RewriteCasesBytesInBytesOut) {
 TEST_F(Descriptor, AMissingKuidIsReportedWithTheSkinsFolderName) {
     temp.Write(u"MySkin/skin.dat", "1.3\r\nsd40\\Body\r\n");
     EXPECT_EQ(Upgrade(*fs), UpgradeOutcome::KuidMissing);
-    EXPECT_EQ(view.events, std::vector<std::string>{
-                               "error: Could not find a kuid for sd40_Body\r\nMySkin not upgraded."});
+    EXPECT_EQ(view.events,
+              std::vector<std::string>{
+                  "error: Could not find a kuid for sd40_Body\r\nMySkin not upgraded."});
 }
 
 TEST_F(Descriptor, FoldersWithoutADescriptorArePassedOver) {
@@ -124,17 +125,22 @@ TEST_F(Descriptor, EveryFailedOperationLeavesTheDescriptorWhole) {
         EXPECT_TRUE(now == old || now == upgraded) << now;
         EXPECT_FALSE(temp.Exists(u"MySkin/skin.dat.tmp"));
         // A later run finishes the job.
-        EXPECT_EQ(Upgrade(*fs), now == old ? UpgradeOutcome::Upgraded : UpgradeOutcome::NotCandidate);
+        EXPECT_EQ(Upgrade(*fs),
+                  now == old ? UpgradeOutcome::Upgraded : UpgradeOutcome::NotCandidate);
         EXPECT_EQ(temp.Read(u"MySkin/skin.dat"), upgraded);
     }
 }
 
 TEST(TemplatePrefixRule, OnlyTheGp38PrefixIsRewritten) {
     const std::pair<std::u16string, std::u16string> cases[] = {
-        {u"gp38\\Body", u"gp38_hi_dyn\\Body"}, {u"GP38\\Body", u"gp38_hi_dyn\\Body"},
-        {u"Gp38\\bOdY", u"gp38_hi_dyn\\bOdY"}, {u"gp38\\", u"gp38_hi_dyn\\"},
-        {u"gp38", u"gp38"},                     {u"gp38_hi_dyn\\Body", u"gp38_hi_dyn\\Body"},
-        {u"gp3", u"gp3"},                       {u"xgp38\\Body", u"xgp38\\Body"},
+        {u"gp38\\Body", u"gp38_hi_dyn\\Body"},
+        {u"GP38\\Body", u"gp38_hi_dyn\\Body"},
+        {u"Gp38\\bOdY", u"gp38_hi_dyn\\bOdY"},
+        {u"gp38\\", u"gp38_hi_dyn\\"},
+        {u"gp38", u"gp38"},
+        {u"gp38_hi_dyn\\Body", u"gp38_hi_dyn\\Body"},
+        {u"gp3", u"gp3"},
+        {u"xgp38\\Body", u"xgp38\\Body"},
         {u"", u""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(ApplyTemplatePrefixRule(in), out);

@@ -51,8 +51,8 @@ TEST(TranslateSkinReference, AnEmptyTableMissesTheFolderKey) {
     kuids::colFolderKuids table;
     testing::RecordingView view;
     EXPECT_EQ(TranslateSkinReference(table, view, u"gp38_hi_dyn\\body", u"S"), u"");
-    EXPECT_EQ(view.events,
-              std::vector<std::string>{"error: Could not find a kuid for gp38_hi_dyn\r\nS not upgraded."});
+    EXPECT_EQ(view.events, std::vector<std::string>{
+                               "error: Could not find a kuid for gp38_hi_dyn\r\nS not upgraded."});
 }
 
 }  // namespace

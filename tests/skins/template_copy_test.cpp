@@ -12,7 +12,7 @@ namespace {
 using testing::TempFolder;
 
 class TemplateCopy : public ::testing::Test {
-protected:
+  protected:
     TempFolder temp;
     std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
 
@@ -72,7 +72,8 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
 
     for (std::size_t k = 1; k <= operations; ++k) {
         const testing::Call failing = counting.Calls()[k - 1];
-        SCOPED_TRACE(std::string(testing::OpName(failing.op)) + " " + platform::ToUtf8(failing.path));
+        SCOPED_TRACE(std::string(testing::OpName(failing.op)) + " " +
+                     platform::ToUtf8(failing.path));
         TempFolder run;
         run.Write(u"Skins/gp38/body.tga", "body");
         run.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
@@ -80,8 +81,8 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
         run.MakeFolder(u"Skins/gp38/empty");
         testing::FaultyFileSystem faulty(*fs);
         faulty.FailCall(static_cast<int>(k));
-        EXPECT_NO_THROW(CopyTemplateSkin(faulty, run.Path(u"Skins\\gp38"),
-                                         run.Path(u"Skins\\gp38_hi_dyn")));
+        EXPECT_NO_THROW(
+            CopyTemplateSkin(faulty, run.Path(u"Skins\\gp38"), run.Path(u"Skins\\gp38_hi_dyn")));
         EXPECT_TRUE(faulty.Failed());
         // Every file that is there is whole.
         for (auto file : {u"body.tga", u"config.txt", u"textures/a.texture"}) {

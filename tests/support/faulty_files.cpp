@@ -10,17 +10,17 @@ using platform::TextWriter;
 
 const char* OpName(Op op) {
     static const char* const names[] = {
-        "ListSubfolders", "ListFiles",  "FileExists",   "MakeFolder", "CopyFile",
-        "DeleteFile",     "RenameFile", "ReplaceFile",  "OpenReader", "ReadLine",
-        "CloseReader",    "CreateWriter", "WriteLine", "Flush",      "CloseWriter"};
+        "ListSubfolders", "ListFiles",    "FileExists",  "MakeFolder", "CopyFile",
+        "DeleteFile",     "RenameFile",   "ReplaceFile", "OpenReader", "ReadLine",
+        "CloseReader",    "CreateWriter", "WriteLine",   "Flush",      "CloseWriter"};
     return names[static_cast<int>(op)];
 }
 
 void FaultyFileSystem::Step(Op op, const std::u16string& path) {
     calls_.push_back({op, path});
     const int nth = ++perOp_[static_cast<int>(op)];
-    const bool chosen = failAny_ ? static_cast<int>(calls_.size()) == failAt_
-                                 : (op == failOp_ && nth == failAt_);
+    const bool chosen =
+        failAny_ ? static_cast<int>(calls_.size()) == failAt_ : (op == failOp_ && nth == failAt_);
     if (chosen) {
         failed_ = true;
         throw FileError(u"complete", path, u"Injected failure");
@@ -30,7 +30,7 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
 namespace {
 
 class FaultyReader final : public TextReader {
-public:
+  public:
     FaultyReader(FaultyFileSystem& fs, std::unique_ptr<TextReader> inner, std::u16string path)
         : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
     bool AtEnd() override { return inner_->AtEnd(); }
@@ -47,14 +47,14 @@ public:
         inner_->Close();
     }
 
-private:
+  private:
     FaultyFileSystem& fs_;
     std::unique_ptr<TextReader> inner_;
     std::u16string path_;
 };
 
 class FaultyWriter final : public TextWriter {
-public:
+  public:
     FaultyWriter(FaultyFileSystem& fs, std::unique_ptr<TextWriter> inner, std::u16string path)
         : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
     void WriteLine(std::string_view line) override {
@@ -70,7 +70,7 @@ public:
         inner_->Close();
     }
 
-private:
+  private:
     FaultyFileSystem& fs_;
     std::unique_ptr<TextWriter> inner_;
     std::u16string path_;

@@ -37,7 +37,7 @@ struct Call {
 };
 
 class FaultyFileSystem final : public platform::FileSystem {
-public:
+  public:
     explicit FaultyFileSystem(platform::FileSystem& inner) : inner_(inner) {}
 
     // Fails the `n`th call (from 1) of `op`.
@@ -70,7 +70,7 @@ public:
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);
 
-private:
+  private:
     platform::FileSystem& inner_;
     std::vector<Call> calls_;
     std::vector<int> perOp_ = std::vector<int>(16, 0);

@@ -10,7 +10,7 @@
 namespace dsu::testing {
 
 class RecordingView : public app::View {
-public:
+  public:
     // "status: ...", "show", "repaint", "disable", "close",
     // "error: ..." and "information: ..." (message texts as they are).
     std::vector<std::string> events;

@@ -66,7 +66,9 @@ void TempFolder::Write(std::u16string_view relative, std::string_view bytes) con
     WriteBytes(file, bytes);
 }
 
-std::string TempFolder::Read(std::u16string_view relative) const { return ReadBytes(Host(relative)); }
+std::string TempFolder::Read(std::u16string_view relative) const {
+    return ReadBytes(Host(relative));
+}
 
 bool TempFolder::Exists(std::u16string_view relative) const { return fs::exists(Host(relative)); }
 

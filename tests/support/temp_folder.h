@@ -8,7 +8,7 @@
 namespace dsu::testing {
 
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -25,7 +25,7 @@ public:
     bool Exists(std::u16string_view relative) const;
     void MakeFolder(std::u16string_view relative) const;
 
-private:
+  private:
     std::filesystem::path root_;
 };
 
