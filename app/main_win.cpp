@@ -1,0 +1,38 @@
+// The Windows program: one window, no command line.
+#include "platform/win32.h"
+// After <windows.h>, which it needs.
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/main_form.h"
+#include "app/window_win.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using namespace dsu;
+    // Loads comctl32 6, so the manifest's visual styles reach the controls.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    try {
+        auto files = platform::MakeSystemFileSystem();
+        auto registry = platform::MakeSystemRegistry();
+        std::unique_ptr<app::frmMain> form;
+        app::MainWindow window(instance, [&form] { form->UpgradeSkins(); });
+        if (!window.Handle()) {
+            window.ShowMessage(platform::SystemErrorText(GetLastError()),
+                               platform::MessageKind::Error);
+            return 1;
+        }
+        form = std::make_unique<app::frmMain>(*files, *registry, window);
+        // A missing install ends the program here, before the window is shown.
+        if (form->Load()) window.RunMessageLoop();
+        return form->ExitCode();
+    } catch (const std::exception& error) {
+        MessageBoxA(nullptr, error.what(), "Dyvenhall Skin Updater", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+}
