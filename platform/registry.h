@@ -34,4 +34,11 @@ class Registry {
                                              const std::u16string& valueName) = 0;
 };
 
+// The registry of the system the program runs on; on Linux, that of the Wine
+// prefix named by WINEPREFIX (or ~/.wine).
+std::unique_ptr<Registry> MakeSystemRegistry();
+// HKEY_LOCAL_MACHINE of the Wine prefix folder `prefix` (a host path), read
+// from the system.reg that Wine saves there.
+std::unique_ptr<Registry> MakeWineRegistry(std::string prefix);
+
 }  // namespace dsu::platform
