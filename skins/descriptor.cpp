@@ -59,9 +59,8 @@ UpgradeOutcome UpgradeSkinDescriptor(platform::FileSystem& files,
     };
 
     try {
-        writer = files.CreateWriter(temporary);
-        writer->WriteLine(kUpgradedVersion);
-
+        // The reference is translated before skin.dat.tmp is made, so that a
+        // skin left alone never gets a temporary whose removal could fail.
         if (reader->AtEnd()) {
             abandon();
             return UpgradeOutcome::NoReference;
@@ -75,6 +74,8 @@ UpgradeOutcome UpgradeSkinDescriptor(platform::FileSystem& files,
             abandon();
             return UpgradeOutcome::KuidMissing;
         }
+        writer = files.CreateWriter(temporary);
+        writer->WriteLine(kUpgradedVersion);
         writer->WriteLine(platform::ToCodePage(kuidForm));
         while (!reader->AtEnd()) {
             reader->ReadLine(line);
