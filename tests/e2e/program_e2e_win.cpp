@@ -1,0 +1,530 @@
+// The real program under Wine, driven through the Win32 API as a user would:
+// installs in a temporary folder, App Paths values written with reg.exe, and
+// the window, its label, its button and its message boxes found and used.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/win32.h"
+#include "tests/support/temp_folder.h"
+
+namespace dsu::testing {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr wchar_t kCaption[] = L"Update SP3 Skins to 1.5";
+constexpr wchar_t kTitle[] = L"Dyvenhall Skin Updater";
+constexpr wchar_t kAppPaths[] = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+constexpr wchar_t kHostKey[] = L"korvash.exe";
+constexpr wchar_t kPaintKey[] = L"Korvash Dyvenhall.exe";
+constexpr DWORD kDeadlineMs = 15000;
+
+std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
+
+std::wstring ProgramPath() {
+    std::wstring path = L"Z:";
+    for (const char c : std::string(DSU_PROGRAM)) path += c == '/' ? L'\\' : wchar_t(c);
+    return path;
+}
+
+// Polls `condition` until it holds or the deadline passes.
+bool WaitFor(const std::function<bool()>& condition, DWORD deadlineMs = kDeadlineMs) {
+    const ULONGLONG end = GetTickCount64() + deadlineMs;
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount64() > end) return false;
+        Sleep(10);
+    }
+}
+
+std::wstring Text(HWND hwnd) {
+    wchar_t buffer[1024] = {};
+    // WM_GETTEXT crosses into the other process; GetWindowText would not.
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_BLOCK, 5000,
+                        nullptr);
+    return buffer;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    GetClassNameW(hwnd, buffer, 256);
+    return buffer;
+}
+
+// Runs a console program to its end; its exit code.
+DWORD Run(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process))
+        return GetLastError() | 0x80000000u;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The App Paths value "Path", in the 32-bit view as a 32-bit installer writes it.
+void SetAppPath(const wchar_t* key, const std::wstring& value) {
+    ASSERT_EQ(Run(L"reg.exe add \""s + kAppPaths + key + L"\" /v Path /t REG_SZ /d \"" + value +
+                  L"\" /f /reg:32"),
+              0u);
+}
+void DeleteAppPaths() {
+    for (const wchar_t* key : {kHostKey, kPaintKey}) {
+        Run(L"reg.exe delete \""s + kAppPaths + key + L"\" /f /reg:32");
+    }
+}
+
+std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, bool visibleOnly) {
+    struct Search {
+        DWORD process;
+        const wchar_t* className;
+        bool visibleOnly;
+        std::vector<HWND> found;
+    } search{processId, className, visibleOnly, {}};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner != s.process) return TRUE;
+            if (s.visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
+            if (s.className && ClassOf(hwnd) != s.className) return TRUE;
+            s.found.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+enum class Icon { Error, Information, Unknown };
+
+// The icon shown by a message box, told apart by its pixels: the system's
+// error and information icons are drawn beside the box's own icon control
+// and the closest wins. Icon handles cannot be compared across processes.
+Icon IconOf(HWND box) {
+    HWND control = nullptr;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            ClassOf(child).find(L"tatic") != std::wstring::npos) {
+            control = child;
+            break;
+        }
+    }
+    if (!control) return Icon::Unknown;
+    RECT rect;
+    GetWindowRect(control, &rect);
+    const int size = GetSystemMetrics(SM_CXICON);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    auto pixels = [&] {
+        const auto* p = static_cast<const std::uint32_t*>(bits);
+        return std::vector<std::uint32_t>(p, p + size * size);
+    };
+    BitBlt(memory, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
+    const std::vector<std::uint32_t> shown = pixels();
+    const COLORREF background = GetPixel(memory, 0, 0);
+    auto distance = [&](LPCWSTR id) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT all{0, 0, size, size};
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), size, size, 0, nullptr, DI_NORMAL);
+        const std::vector<std::uint32_t> drawn = pixels();
+        long long total = 0;
+        for (std::size_t i = 0; i < drawn.size(); ++i) {
+            for (int shift = 0; shift < 24; shift += 8) {
+                total += std::abs(int((drawn[i] >> shift) & 255) - int((shown[i] >> shift) & 255));
+            }
+        }
+        return total;
+    };
+    const long long error = distance(IDI_ERROR);
+    const long long information = distance(IDI_INFORMATION);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (error * 4 < information) return Icon::Error;
+    if (information * 4 < error) return Icon::Information;
+    return Icon::Unknown;
+}
+
+struct Message {
+    std::wstring title;
+    std::wstring text;
+    Icon icon;
+    HWND owner;
+};
+
+// The program, started with no command line, and ended when the test ends.
+class Program {
+  public:
+    Program() {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process_);
+    }
+    ~Program() {
+        if (!started_) return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, 5000);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+    bool Started() const { return started_; }
+    DWORD Id() const { return process_.dwProcessId; }
+
+    // The main window, found by its caption; null when it never appeared.
+    HWND Window(bool visible = true) const {
+        HWND window = nullptr;
+        WaitFor([&] {
+            for (HWND hwnd : TopLevelWindows(Id(), nullptr, visible)) {
+                if (Text(hwnd) == kCaption) window = hwnd;
+            }
+            return window != nullptr;
+        });
+        return window;
+    }
+    // The main window if it exists right now, shown or not.
+    HWND WindowNow() const {
+        for (HWND hwnd : TopLevelWindows(Id(), nullptr, false)) {
+            if (Text(hwnd) == kCaption) return hwnd;
+        }
+        return nullptr;
+    }
+
+    // Waits for the next message box, reads it and presses its OK button.
+    std::optional<Message> AnswerMessage() const {
+        HWND box = nullptr;
+        if (!WaitFor([&] {
+                const auto boxes = TopLevelWindows(Id(), L"#32770", true);
+                box = boxes.empty() ? nullptr : boxes.front();
+                return box != nullptr;
+            }))
+            return std::nullopt;
+        Message message{Text(box), L"", Icon::Unknown, GetWindow(box, GW_OWNER)};
+        WaitFor([&] {
+            message.text = Text(GetDlgItem(box, 0xFFFF));
+            return !message.text.empty();
+        });
+        // The box may not be on the screen yet: wait until its icon can be told.
+        WaitFor([&] { return (message.icon = IconOf(box)) != Icon::Unknown; }, 5000);
+        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        WaitFor([&] { return !IsWindow(box); });
+        return message;
+    }
+
+    // Every message box until the program ends, answered; then its exit code.
+    std::optional<DWORD> ExitCode(DWORD deadlineMs = kDeadlineMs) const {
+        if (WaitForSingleObject(process_.hProcess, deadlineMs) != WAIT_OBJECT_0)
+            return std::nullopt;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION process_{};
+    bool started_ = false;
+};
+
+// Layouts of the two installs below one temporary folder.
+class Installs {
+  public:
+    std::wstring Host() const { return Wide(temp_.Path(u"Korvash")); }
+    std::wstring Paint() const { return Wide(temp_.Path(u"Dyvenhall")); }
+    void Write(const std::u16string& relative, std::string_view bytes) const {
+        temp_.Write(relative, bytes);
+    }
+    std::string Read(const std::u16string& relative) const { return temp_.Read(relative); }
+    bool Exists(const std::u16string& relative) const { return temp_.Exists(relative); }
+    void MakeFolder(const std::u16string& relative) const { temp_.MakeFolder(relative); }
+
+    // Template skins, content folders and skins for a full update run.
+    void MakeFull() const {
+        Write(u"Dyvenhall/Skins/gp38/config.txt", "username \"gp38\"\r\nkuid <kuid:1:100>\r\n");
+        Write(u"Dyvenhall/Skins/gp38/body.tga", std::string("\x00\x01\xff\r\n\x1a", 6));
+        Write(u"Dyvenhall/Skins/gp38/textures/body.texture.txt", "Primary=\"body.tga\"\r\n");
+        Write(u"Dyvenhall/Skins/sd40/config.txt", "kuid <kuid:1:200>\r\n");
+        Write(u"Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
+              "kind \"mesh\"\r\n  KUID <kuid2:1:1000:1>\r\n");
+        Write(u"Korvash/World/dispatcher/downloads/sd40_Cab/config.txt",
+              "kuid <kuid2:1:1001:1>\r\n");
+        Skin(u"a_gp38", "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
+        Skin(u"b_es44", "1.3\r\nes44\\Body\r\npainter=2\r\n");
+        Skin(u"c_sd40", "1.3\r\nsd40\\Cab\r\nx=1\r\n");
+        Skin(u"d_sd40_roof", "1.3\r\nsd40\\Roof\r\n");
+        Skin(u"e_done", "1.5\r\nsd40\\Cab\r\n");
+        Write(u"Korvash/World/Custom/Trains/f_no_dat/config.txt", "kuid <kuid:2:1>\r\n");
+    }
+    void Skin(const std::u16string& name, std::string_view descriptor) const {
+        Write(u"Korvash/World/Custom/Trains/" + name + u"/skin.dat", descriptor);
+    }
+    std::string SkinDat(const std::u16string& name) const {
+        return Read(u"Korvash/World/Custom/Trains/" + name + u"/skin.dat");
+    }
+
+  private:
+    TempFolder temp_;
+};
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override { DeleteAppPaths(); }
+    void TearDown() override { DeleteAppPaths(); }
+    void Register(const Installs& installs, bool host = true, bool paint = true) {
+        if (host) SetAppPath(kHostKey, installs.Host());
+        if (paint) SetAppPath(kPaintKey, installs.Paint());
+    }
+    static HWND Label(HWND window) { return GetWindow(window, GW_CHILD); }
+    static HWND Button(HWND window) { return GetWindow(Label(window), GW_HWNDNEXT); }
+    static bool LabelReads(HWND window, const std::wstring& text) {
+        return WaitFor([&] { return Text(Label(window)) == text; });
+    }
+};
+
+// Start-ups that end with one error before the window is ever shown.
+struct MissingInstallCase {
+    const char* name;
+    bool host;
+    bool paint;
+    const wchar_t* message;
+};
+
+void PrintTo(const MissingInstallCase& c, std::ostream* os) { *os << c.name; }
+
+class MissingInstallTest : public ProgramTest,
+                           public ::testing::WithParamInterface<MissingInstallCase> {};
+
+TEST_P(MissingInstallTest, ShowsOneErrorAndEndsBeforeTheWindowIsShown) {
+    Installs installs;
+    installs.Skin(u"a", "1.3\r\nsd40\\Cab\r\n");
+    Register(installs, GetParam().host, GetParam().paint);
+    Program program;
+    ASSERT_TRUE(program.Started());
+
+    const auto message = program.AnswerMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->title, kTitle);
+    EXPECT_EQ(message->text, GetParam().message);
+    EXPECT_EQ(message->icon, Icon::Error);
+    EXPECT_EQ(message->owner, nullptr);
+    if (HWND window = program.WindowNow()) {
+        EXPECT_FALSE(IsWindowVisible(window));
+    }
+
+    EXPECT_EQ(program.ExitCode(), 1u);
+    EXPECT_EQ(installs.SkinDat(u"a"), "1.3\r\nsd40\\Cab\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installs, MissingInstallTest,
+    ::testing::Values(MissingInstallCase{"Both", false, false,
+                                         L"Trains could not be found.  You may have to reinstall."},
+                      MissingInstallCase{"Trains", false, true,
+                                         L"Trains could not be found.  You may have to reinstall."},
+                      MissingInstallCase{
+                          "Dyvenhall", true, false,
+                          L"Dyvenhall could not be found.  You may have to reinstall."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramTest, CountsNoSkinsAndDisablesTheButton) {
+    Installs installs;
+    installs.MakeFull();
+    installs.Skin(u"a_gp38", "1.5\r\nGP38\\Body\r\n");
+    installs.Skin(u"b_es44", "1.4\r\n");
+    installs.Skin(u"c_sd40", "1.3 \r\nsd40\\Cab\r\n");
+    installs.Skin(u"d_sd40_roof", "\n1.3\r\n");
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+
+    EXPECT_TRUE(LabelReads(window, L"0 Skins need to be updated."));
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowEnabled(Button(window)); }));
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_FALSE(installs.Exists(u"Dyvenhall/Skins/gp38_hi_dyn"));
+}
+
+TEST_F(ProgramTest, UpgradesSkinsAndReportsMissingKuidsInListingOrder) {
+    Installs installs;
+    installs.MakeFull();
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
+    ASSERT_TRUE(IsWindowEnabled(Button(window)));
+
+    PostMessageW(Button(window), BM_CLICK, 0, 0);
+
+    struct Expected {
+        const wchar_t* text;
+        Icon icon;
+    };
+    const Expected expected[] = {
+        {L"Could not find a kuid for es44\r\nb_es44 not upgraded.", Icon::Error},
+        {L"Could not find a kuid for sd40_Roof\r\nd_sd40_roof not upgraded.", Icon::Error},
+        {L"Skins have been upgraded.", Icon::Information},
+    };
+    for (const Expected& want : expected) {
+        const auto message = program.AnswerMessage();
+        ASSERT_TRUE(message) << "no message: "
+                             << platform::ToUtf8(
+                                    std::u16string(want.text, want.text + wcslen(want.text)));
+        EXPECT_EQ(message->title, kTitle);
+        EXPECT_EQ(message->text, want.text);
+        EXPECT_EQ(message->icon, want.icon);
+        EXPECT_EQ(message->owner, window);
+    }
+    EXPECT_TRUE(LabelReads(window, L"Skins have been upgraded."));
+    EXPECT_FALSE(IsWindowEnabled(Button(window)));
+    ASSERT_TRUE(IsWindowVisible(window));
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+
+    EXPECT_EQ(installs.SkinDat(u"a_gp38"),
+              "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n");
+    EXPECT_EQ(installs.SkinDat(u"b_es44"), "1.3\r\nes44\\Body\r\npainter=2\r\n");
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
+    EXPECT_EQ(installs.SkinDat(u"e_done"), "1.5\r\nsd40\\Cab\r\n");
+    EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/f_no_dat/skin.dat"));
+    for (const char16_t* name : {u"a_gp38", u"b_es44", u"c_sd40", u"d_sd40_roof"}) {
+        EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/" + std::u16string(name) +
+                                     u"/skin.dat.tmp"));
+    }
+    // The template's copy, one level deep, byte for byte.
+    for (const char16_t* file : {u"config.txt", u"body.tga", u"textures/body.texture.txt"}) {
+        EXPECT_EQ(installs.Read(u"Dyvenhall/Skins/gp38_hi_dyn/" + std::u16string(file)),
+                  installs.Read(u"Dyvenhall/Skins/gp38/" + std::u16string(file)));
+    }
+}
+
+TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {
+    Installs installs;
+    installs.MakeFull();
+    installs.Skin(u"c_sd40", "");
+    Register(installs);
+    Program program;
+
+    const auto message = program.AnswerMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->text, L"Could not read " + installs.Host() +
+                                 L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: "
+                                 L"Reached the end of the file.");
+    EXPECT_EQ(message->icon, Icon::Error);
+    EXPECT_EQ(program.ExitCode(), 1u);
+    EXPECT_EQ(installs.SkinDat(u"a_gp38"), "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "");
+}
+
+TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
+    Installs installs;
+    installs.MakeFull();
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
+
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 353);
+    EXPECT_EQ(client.bottom, 49);
+
+    auto childRect = [&](HWND child) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    const RECT button = childRect(Button(window));
+    EXPECT_EQ(button.left, 264);
+    EXPECT_EQ(button.top, 8);
+    EXPECT_EQ(button.right, 345);
+    EXPECT_EQ(button.bottom, 41);
+    EXPECT_EQ(Text(Button(window)), L"&Update Now");
+
+    const RECT label = childRect(Label(window));
+    EXPECT_EQ(label.left, 8);
+    EXPECT_LE(std::abs(label.top + label.bottom - 49), 1) << label.top << ".." << label.bottom;
+    EXPECT_GT(label.right - label.left, 50);
+
+    // Centred on the screen.
+    RECT frame;
+    GetWindowRect(window, &frame);
+    EXPECT_LE(std::abs(frame.left + frame.right - GetSystemMetrics(SM_CXSCREEN)), 1);
+    EXPECT_LE(std::abs(frame.top + frame.bottom - GetSystemMetrics(SM_CYSCREEN)), 1);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+}
+
+TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
+    Installs installs;
+    installs.MakeFull();
+    installs.Skin(u"b_es44", "1.5\r\n");
+    installs.Skin(u"d_sd40_roof", "1.5\r\n");
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
+
+    // The label comes first, the button next and is the one tab stop.
+    EXPECT_NE(ClassOf(Label(window)).find(L"tatic"), std::wstring::npos);
+    EXPECT_NE(ClassOf(Button(window)).find(L"utton"), std::wstring::npos);
+    EXPECT_EQ(GetNextDlgTabItem(window, nullptr, FALSE), Button(window));
+    EXPECT_EQ(GetNextDlgTabItem(window, Button(window), FALSE), Button(window));
+
+    // Alt+U, as the keyboard delivers it to the focused window.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(WaitFor([&] {
+        return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) &&
+               gui.hwndFocus != nullptr;
+    }));
+    EXPECT_EQ(gui.hwndFocus, Button(window));
+    PostMessageW(gui.hwndFocus, WM_SYSKEYDOWN, 'U', 0x20000001 | (MapVirtualKeyW('U', 0) << 16));
+
+    const auto message = program.AnswerMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->text, L"Skins have been upgraded.");
+    EXPECT_EQ(message->icon, Icon::Information);
+    EXPECT_FALSE(IsWindowEnabled(Button(window)));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+}
+
+}  // namespace
+}  // namespace dsu::testing
