@@ -1,0 +1,207 @@
+// The window's logic end to end on real installs in a Wine prefix layout,
+// through the Linux file services and registry reader.
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files_posix.h"
+#include "platform/registry.h"
+#include "tests/support/faulty_files.h"
+#include "tests/support/recording_view.h"
+#include "tests/support/wine_prefix.h"
+
+namespace dsu::app {
+namespace {
+
+using testing::AppPaths;
+using testing::FakeWinePrefix;
+using testing::RegText;
+using Events = std::vector<std::string>;
+
+const std::string kHost = RegText("C:\\Games\\Korvash\\");
+const std::string kPaint = RegText("C:\\Games\\Dyvenhall");
+
+struct Installs {
+    explicit Installs(const AppPaths& values) : prefix(values) {}
+    FakeWinePrefix prefix;
+    std::unique_ptr<platform::FileSystem> files = platform::MakePosixFileSystem(prefix.Prefix());
+    std::unique_ptr<platform::Registry> registry = platform::MakeWineRegistry(prefix.Prefix());
+    testing::RecordingView view;
+};
+
+TEST(MainForm, AMissingInstallEndsBeforeTheWindowIsShown) {
+    struct Case {
+        const char* name;
+        AppPaths values;
+        std::string message;
+    };
+    const std::string trains = "error: Trains could not be found.  You may have to reinstall.";
+    const std::string paint = "error: Dyvenhall could not be found.  You may have to reinstall.";
+    const Case cases[] = {
+        {"both missing", {}, trains},
+        {"host missing", {std::nullopt, kPaint}, trains},
+        {"painter missing", {kHost, std::nullopt}, paint},
+        {"empty text", {kHost, "\"\""}, paint},
+        {"expandable text", {"str(2):\"C:\\\\Games\\\\Korvash\"", kPaint}, trains},
+        {"dword", {kHost, "dword:00000001"}, paint},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installs run(c.values);
+        run.prefix.MakeFolder(u"Games/Korvash/World/Custom/Trains");
+        frmMain form(*run.files, *run.registry, run.view);
+        EXPECT_FALSE(form.Load());
+        EXPECT_EQ(run.view.events, (Events{c.message, "close"}));
+        EXPECT_FALSE(run.view.shown);
+        EXPECT_NE(form.ExitCode(), 0);
+    }
+}
+
+TEST(MainForm, SurveyCountsVersion13SkinsOnly) {
+    Installs run({kHost, kPaint});
+    const std::u16string trains = u"Games/Korvash/World/Custom/Trains/";
+    run.prefix.Write(trains + u"a/skin.dat", "1.3\r\ngp38\\Body\r\n");
+    run.prefix.Write(trains + u"b/skin.dat", "1.3");
+    run.prefix.Write(trains + u"c/skin.dat", "1.5\r\ngp38\\Body\r\n");
+    run.prefix.Write(trains + u"d/skin.dat", "1.3 \r\n");
+    run.prefix.Write(trains + u"e/skin.dat", "1.3\nlf only\n");
+    run.prefix.Write(trains + u"f/readme.txt", "no descriptor");
+    run.prefix.MakeFolder(trains + u"g/skin.dat");
+    run.prefix.Write(trains + u"loose/deeper/skin.dat", "1.3\r\n");
+    run.prefix.Write(trains + u"skin.dat", "1.3\r\n");
+    frmMain form(*run.files, *run.registry, run.view);
+    EXPECT_TRUE(form.Load());
+    EXPECT_EQ(run.view.events, (Events{"status: Scanning for Skins...", "show", "repaint",
+                                       "status: 2 Skins need to be updated."}));
+    EXPECT_TRUE(run.view.enabled);
+    EXPECT_EQ(form.MainPath(), u"C:\\Games\\Korvash\\");
+    EXPECT_EQ(form.PaintPath(), u"C:\\Games\\Dyvenhall\\");
+}
+
+TEST(MainForm, NothingToUpgradeDisablesTheButton) {
+    Installs run({kHost, kPaint});
+    run.prefix.MakeFolder(u"Games/Korvash/World/Custom/Trains");
+    frmMain form(*run.files, *run.registry, run.view);
+    EXPECT_TRUE(form.Load());
+    EXPECT_EQ(run.view.events, (Events{"status: Scanning for Skins...", "show", "repaint",
+                                       "status: 0 Skins need to be updated.", "disable"}));
+    EXPECT_EQ(form.ExitCode(), 0);
+}
+
+TEST(MainForm, StartUpFailuresEndTheProgramWithOneMessage) {
+    struct Case {
+        const char* name;
+        std::string hostValue;
+        std::u16string file;  // written empty below the install, if any
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no skins folder", kHost, u"",
+         "error: Could not list C:\\Games\\Korvash\\World\\Custom\\Trains: No such file or "
+         "directory."},
+        {"folders separated by ;", RegText("C:\\Games\\Korvash;D:\\Other"), u"",
+         "error: Could not list C:\\Games\\Korvash;D:\\Other\\World\\Custom\\Trains: No such file "
+         "or directory."},
+        {"empty skin.dat", kHost, u"World/Custom/Trains/b/skin.dat",
+         "error: Could not read C:\\Games\\Korvash\\World\\Custom\\Trains\\b\\skin.dat: Reached "
+         "the "
+         "end of the file."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installs run({c.hostValue, kPaint});
+        if (!c.file.empty()) {
+            run.prefix.Write(u"Games/Korvash/World/Custom/Trains/a/skin.dat", "1.3\r\n");
+            run.prefix.Write(u"Games/Korvash/" + c.file, "");
+        }
+        frmMain form(*run.files, *run.registry, run.view);
+        EXPECT_FALSE(form.Load());
+        EXPECT_EQ(run.view.events,
+                  (Events{"status: Scanning for Skins...", "show", "repaint", c.message, "close"}));
+        EXPECT_NE(form.ExitCode(), 0);
+    }
+}
+
+// An install of a few skins in the letter cases players' folders really have.
+void MakeInstall(const FakeWinePrefix& prefix) {
+    const std::u16string skins = u"Games/Dyvenhall/skins/";
+    prefix.Write(skins + u"GP38/config.txt", "kuid <kuid:1:100>\r\n");
+    prefix.Write(skins + u"GP38/body.tga", "body");
+    prefix.Write(skins + u"GP38/textures/t.texture", "t");
+    prefix.Write(skins + u"sd40/config.txt", "kuid <kuid:1:200>\r\n");
+    const std::u16string downloads = u"Games/Korvash/world/Dispatcher/DOWNLOADS/";
+    prefix.Write(downloads + u"gp38_hi_dyn_body/config.txt", "x\r\n kuid <kuid:2:100> \r\n");
+    prefix.Write(downloads + u"sd40_cab/config.txt", "kuid <kuid:2:200>\r\n");
+    // The same name under the skins root wins over this one.
+    prefix.Write(downloads + u"SD40/config.txt", "kuid <kuid:9:999>\r\n");
+    const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
+    prefix.Write(trains + u"A_first/skin.dat", "1.3\r\nGP38\\Body\r\nthird\r\n\r\n");
+    prefix.Write(trains + u"b_missing/skin.dat", "1.3\r\nf7\\Body\r\n");
+    prefix.Write(trains + u"C_new/skin.dat", "1.5\r\nsd40\\Cab\r\n");
+    prefix.Write(trains + u"d_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx");
+    prefix.Write(trains + u"e_missing/skin.dat", "1.3\r\nsd40\\Roof\r\n");
+    prefix.Write(trains + u"f_none/readme.txt", "");
+}
+
+TEST(MainForm, TheUpdateRunInItsOrder) {
+    Installs run({kHost, kPaint});
+    MakeInstall(run.prefix);
+    frmMain form(*run.files, *run.registry, run.view);
+    ASSERT_TRUE(form.Load());
+    run.view.events.clear();
+
+    EXPECT_TRUE(form.UpgradeSkins());
+    EXPECT_EQ(run.view.events,
+              (Events{"status: Scanning for Kuids...", "repaint", "status: Upgrading Sp3 Skins...",
+                      "error: Could not find a kuid for f7\r\nb_missing not upgraded.",
+                      "error: Could not find a kuid for sd40_Roof\r\ne_missing not upgraded.",
+                      "status: Skins have been upgraded.", "information: Skins have been upgraded.",
+                      "disable"}));
+    EXPECT_FALSE(run.view.enabled);
+    EXPECT_EQ(form.ExitCode(), 0);
+
+    const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
+    EXPECT_EQ(run.prefix.Read(trains + u"A_first/skin.dat"),
+              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nthird\r\n\r\n");
+    EXPECT_EQ(run.prefix.Read(trains + u"b_missing/skin.dat"), "1.3\r\nf7\\Body\r\n");
+    EXPECT_EQ(run.prefix.Read(trains + u"C_new/skin.dat"), "1.5\r\nsd40\\Cab\r\n");
+    EXPECT_EQ(run.prefix.Read(trains + u"d_sd40/skin.dat"),
+              "1.5\r\n<kuid:2:200>\\<kuid:1:200>\r\nx\r\n");
+    EXPECT_EQ(run.prefix.Read(trains + u"e_missing/skin.dat"), "1.3\r\nsd40\\Roof\r\n");
+    EXPECT_FALSE(run.prefix.Exists(trains + u"b_missing/skin.dat.tmp"));
+
+    // The template copy, one level deep, under the name the references now use.
+    EXPECT_EQ(run.prefix.Read(u"Games/Dyvenhall/skins/gp38_hi_dyn/body.tga"), "body");
+    EXPECT_EQ(run.prefix.Read(u"Games/Dyvenhall/skins/gp38_hi_dyn/textures/t.texture"), "t");
+    EXPECT_EQ(form.FolderKuids().Item(u"gp38_hi_dyn")->Kuid, u"<kuid:1:100>");
+}
+
+TEST(MainForm, AFailedFileOperationEndsTheRunWithOneMessage) {
+    Installs run({kHost, kPaint});
+    MakeInstall(run.prefix);
+    testing::FaultyFileSystem faulty(*run.files);
+    faulty.FailNth(testing::Op::ReplaceFile, 2);  // d_sd40's, after A_first's succeeded
+    frmMain form(faulty, *run.registry, run.view);
+    ASSERT_TRUE(form.Load());
+    run.view.events.clear();
+
+    EXPECT_FALSE(form.UpgradeSkins());
+    const std::string failure =
+        "error: Could not complete C:\\Games\\Korvash\\World\\Custom\\"
+        "Trains\\d_sd40\\skin.dat: Injected failure.";
+    EXPECT_EQ(run.view.events,
+              (Events{"status: Scanning for Kuids...", "repaint", "status: Upgrading Sp3 Skins...",
+                      "error: Could not find a kuid for f7\r\nb_missing not upgraded.", failure,
+                      "close"}));
+    EXPECT_NE(form.ExitCode(), 0);
+    const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
+    EXPECT_EQ(run.prefix.Read(trains + u"A_first/skin.dat"),
+              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nthird\r\n\r\n");
+    EXPECT_EQ(run.prefix.Read(trains + u"d_sd40/skin.dat"), "1.3\r\nsd40\\Cab\r\nx");
+    EXPECT_FALSE(run.prefix.Exists(trains + u"d_sd40/skin.dat.tmp"));
+    // Once ended, nothing more runs.
+    EXPECT_FALSE(form.UpgradeSkins());
+}
+
+}  // namespace
+}  // namespace dsu::app
