@@ -48,7 +48,7 @@ DiskTree SmallInstall() {
     t[downloads + "plain/config.txt"] = "no kuid here\r\n";
     t["Dyvenhall/Korvash Dyvenhall.exe"] = "MZ";
     t[skins + "gp38/config.txt"] = Config("<kuid:30501:100>");
-    t[skins + "gp38/body.tga"] = std::string(3000, '\x7f');
+    t[skins + "gp38/body.tga"] = std::string(300, '\x7f');
     t[skins + "gp38/cab.tga"] = "cab";
     t[skins + "gp38/textures/body.texture.txt"] = "Primary=\"body.tga\"\r\n";
     t[skins + "gp38/textures/deeper/ignored.txt"] = "not copied\r\n";

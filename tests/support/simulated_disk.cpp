@@ -112,6 +112,12 @@ SimulatedDisk::SimulatedDisk(Options options, std::u16string drive, const DiskTr
     for (const auto& [rel, content] : initial) {
         std::u16string path = drive_ + u"\\" + platform::FromUtf8(rel);
         std::replace(path.begin(), path.end(), u'/', u'\\');
+        // Folders a tree names only by what they hold exist too.
+        for (auto slash = path.find(u'\\', drive_.size() + 1); slash != std::u16string::npos;
+             slash = path.find(u'\\', slash + 1)) {
+            const std::u16string folder = path.substr(0, slash);
+            base_.try_emplace(Key(folder), Entry{platform::ChopPathOff(folder), true, -1});
+        }
         Entry entry{platform::ChopPathOff(path), !content.has_value(), -1};
         if (content) {
             entry.inode = NewInode();
