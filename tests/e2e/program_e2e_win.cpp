@@ -57,32 +57,40 @@ std::wstring ClassOf(HWND hwnd) {
     return buffer;
 }
 
-// Runs a console program to its end; its exit code.
-DWORD Run(std::wstring commandLine) {
+// Starts a console program; null when it could not be started.
+HANDLE Start(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process))
-        return GetLastError() | 0x80000000u;
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+        return nullptr;
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    return process.hProcess;
+}
+
+// Waits for a started program to end; its exit code.
+DWORD Finish(HANDLE process) {
+    if (!process) return 0x80000000u;
+    WaitForSingleObject(process, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
     return code;
 }
 
 // The App Paths value "Path", in the 32-bit view as a 32-bit installer writes it.
 void SetAppPath(const wchar_t* key, const std::wstring& value) {
-    ASSERT_EQ(Run(L"reg.exe add \""s + kAppPaths + key + L"\" /v Path /t REG_SZ /d \"" + value +
-                  L"\" /f /reg:32"),
+    ASSERT_EQ(Finish(Start(L"reg.exe add \""s + kAppPaths + key + L"\" /v Path /t REG_SZ /d \"" +
+                           value + L"\" /f /reg:32")),
               0u);
 }
 void DeleteAppPaths() {
-    for (const wchar_t* key : {kHostKey, kPaintKey}) {
-        Run(L"reg.exe delete \""s + kAppPaths + key + L"\" /f /reg:32");
-    }
+    // Side by side: each reg.exe takes a while to start under Wine.
+    HANDLE host = Start(L"reg.exe delete \""s + kAppPaths + kHostKey + L"\" /f /reg:32");
+    HANDLE paint = Start(L"reg.exe delete \""s + kAppPaths + kPaintKey + L"\" /f /reg:32");
+    Finish(host);
+    Finish(paint);
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, bool visibleOnly) {
