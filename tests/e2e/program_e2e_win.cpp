@@ -432,6 +432,38 @@ TEST_F(ProgramTest, UpgradesSkinsAndReportsMissingKuidsInListingOrder) {
     }
 }
 
+TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
+    Installs installs;
+    installs.MakeFull();
+    // A folder where the rewrite's temporary file goes: it cannot be created.
+    installs.MakeFolder(u"Korvash/World/Custom/Trains/c_sd40/skin.dat.tmp");
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
+
+    PostMessageW(Button(window), BM_CLICK, 0, 0);
+
+    const auto missing = program.AnswerMessage();
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->text, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
+    const auto failed = program.AnswerMessage();
+    ASSERT_TRUE(failed);
+    const std::wstring start =
+        L"Could not create " + installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat.tmp: ";
+    EXPECT_EQ(failed->text.substr(0, start.size()), start);
+    EXPECT_GT(failed->text.size(), start.size());
+    EXPECT_EQ(failed->icon, Icon::Error);
+    EXPECT_EQ(failed->owner, window);
+
+    EXPECT_EQ(program.ExitCode(), 1u);
+    EXPECT_EQ(installs.SkinDat(u"a_gp38"),
+              "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n");
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.3\r\nsd40\\Cab\r\nx=1\r\n");
+    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
+}
+
 TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {
     Installs installs;
     installs.MakeFull();
