@@ -529,6 +529,70 @@ TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
     EXPECT_EQ(program.ExitCode(), 0u);
 }
 
+// The system dpi a program reads at its start, for the programs started
+// while this lives; the prefix is back at 96 dpi afterwards.
+class SystemDpi {
+  public:
+    explicit SystemDpi(int dpi) {
+        ok_ = Finish(Start(
+                  LR"(reg.exe add "HKCU\Control Panel\Desktop" /v LogPixels /t REG_DWORD /d )" +
+                  std::to_wstring(dpi) + L" /f")) == 0;
+    }
+    ~SystemDpi() {
+        Finish(Start(LR"(reg.exe delete "HKCU\Control Panel\Desktop" /v LogPixels /f)"));
+    }
+    bool Ok() const { return ok_; }
+
+  private:
+    bool ok_ = false;
+};
+
+TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
+    // Aware of the dpi, so that Wine reports the program's own pixels.
+    using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_TRUE(setContext);
+    setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+
+    Installs installs;
+    installs.MakeFull();
+    Register(installs);
+    HWND window = nullptr;
+    std::optional<Program> program;
+    {
+        SystemDpi dpi(144);
+        ASSERT_TRUE(dpi.Ok());
+        program.emplace();
+        window = program->Window();
+    }
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
+
+    // MulDiv(v, 144, 96) of the 96-dpi layout.
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 530);
+    EXPECT_EQ(client.bottom, 74);
+    auto childRect = [&](HWND child) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    const RECT button = childRect(Button(window));
+    EXPECT_EQ(button.left, 396);
+    EXPECT_EQ(button.top, 12);
+    EXPECT_EQ(button.right, 518);
+    EXPECT_EQ(button.bottom, 62);
+    const RECT label = childRect(Label(window));
+    EXPECT_EQ(label.left, 12);
+    EXPECT_LE(std::abs(label.top + label.bottom - 74), 1) << label.top << ".." << label.bottom;
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program->ExitCode(), 0u);
+}
+
 TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     Installs installs;
     installs.MakeFull();
