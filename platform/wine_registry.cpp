@@ -1,5 +1,6 @@
 #include "platform/wine_registry.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -367,17 +368,11 @@ std::u16string ValueText(const WineRegistryFile& file, const std::u16string& sub
 
 class WineRegistry : public Registry {
   public:
-    explicit WineRegistry(std::string prefix) : prefix_(std::move(prefix)) {}
+    explicit WineRegistry(std::string prefix) : path_(std::move(prefix) + "/system.reg") {}
 
     std::u16string QueryRegistryPath(RegistryRoot, const std::u16string& subkey,
                                      const std::u16string& valueName) override {
-        // Read on every query: the file is what Wine last saved, and it may
-        // have saved again since.
-        std::ifstream in(prefix_ + "/system.reg", std::ios::binary);
-        if (!in) return {};
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        if (in.bad()) return {};
-        const auto file = WineRegistryFile::Parse(text);
+        const WineRegistryFile* file = Load();
         if (!file) return {};
         std::u16string result = ValueText(*file, subkey, valueName, RegistryView::Bits32);
         // A 32-bit prefix has one view only.
@@ -387,7 +382,31 @@ class WineRegistry : public Registry {
     }
 
   private:
-    std::string prefix_;
+    // The file as Wine last saved it. Wine saves by replacing the file, so
+    // an unchanged time and size mean an unchanged registry.
+    const WineRegistryFile* Load() {
+        std::error_code error;
+        const auto time = std::filesystem::last_write_time(path_, error);
+        if (error) return nullptr;
+        const auto size = std::filesystem::file_size(path_, error);
+        if (error) return nullptr;
+        if (!file_ || time != time_ || size != size_) {
+            file_.reset();
+            std::ifstream in(path_, std::ios::binary);
+            if (!in) return nullptr;
+            const std::string text{std::istreambuf_iterator<char>(in), {}};
+            if (in.bad()) return nullptr;
+            file_ = WineRegistryFile::Parse(text);
+            time_ = time;
+            size_ = size;
+        }
+        return file_ ? &*file_ : nullptr;
+    }
+
+    std::filesystem::path path_;
+    std::optional<WineRegistryFile> file_;
+    std::filesystem::file_time_type time_;
+    std::uintmax_t size_ = 0;
 };
 
 }  // namespace

@@ -1,0 +1,65 @@
+// The Linux registry reader against a prefix whose values Wine's own reg.exe
+// wrote (see make-registry-prefix), in the system.reg Wine saved.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/wine_registry.h"
+#include "tests/platform/registry_cases.h"
+
+namespace dsu::platform {
+namespace {
+
+using testing::kRegistryTestAppPath;
+using testing::kSystemRegistryCases;
+using testing::SystemRegistryCase;
+
+std::string Prefix() {
+    const char* prefix = std::getenv("DSU_REGISTRY_PREFIX");
+    return prefix ? prefix : "";
+}
+
+void ExpectCases(Registry& registry) {
+    for (const SystemRegistryCase& c : kSystemRegistryCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ToUtf8(registry.QueryRegistryPath(RegistryRoot::LocalMachine, c.subkey, c.value)),
+                  ToUtf8(c.text));
+    }
+}
+
+TEST(WinePrefixRegistry, ReadsWhatWinesRegWrote) {
+    ASSERT_FALSE(Prefix().empty()) << "DSU_REGISTRY_PREFIX names no prefix";
+    auto registry = MakeWineRegistry(Prefix());
+    ExpectCases(*registry);
+}
+
+TEST(WinePrefixRegistry, SystemRegistryIsTheOneOfWineprefix) {
+    ASSERT_FALSE(Prefix().empty()) << "DSU_REGISTRY_PREFIX names no prefix";
+    ASSERT_EQ(setenv("WINEPREFIX", Prefix().c_str(), 1), 0);
+    auto registry = MakeSystemRegistry();
+    ExpectCases(*registry);
+}
+
+TEST(WinePrefixRegistry, ThirtyTwoBitAppPathsIsWinesLinkToTheSixtyFourBitKey) {
+    std::ifstream in(Prefix() + "/system.reg", std::ios::binary);
+    ASSERT_TRUE(in);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const auto file = WineRegistryFile::Parse(text);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Is64Bit());
+    const auto* key64 = file->Find(kRegistryTestAppPath, RegistryView::Bits64);
+    ASSERT_NE(key64, nullptr);
+    EXPECT_EQ(file->Find(kRegistryTestAppPath, RegistryView::Bits32), key64);
+    EXPECT_EQ(file->Find(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App "
+                         u"Paths\\dyvenhall-registry-test.exe",
+                         RegistryView::Bits64),
+              key64);
+}
+
+}  // namespace
+}  // namespace dsu::platform
