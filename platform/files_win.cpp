@@ -92,6 +92,25 @@ class WinWriter final : public BufferedTextWriter {
     Handle h_;
 };
 
+// Puts a file's data on stable storage. FlushFileBuffers needs write access,
+// which a copy of a read-only file lacks until the attribute is lifted.
+DWORD FlushCopy(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY))
+        return GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    {
+        Handle h(CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid() || !FlushFileBuffers(h.get())) error = GetLastError();
+    }
+    if (readOnly && !SetFileAttributesW(Wide(path), attributes) && error == ERROR_SUCCESS)
+        error = GetLastError();
+    return error;
+}
+
 bool IsFolderAttributes(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -133,6 +152,12 @@ class WinFileSystem final : public FileSystem {
             const DWORD error = GetLastError();
             DeleteFileW(Wide(temporary));
             Fail(u"copy", source, error);
+        }
+        // CopyFileW leaves the data in the cache; renamed into place before it
+        // is on stable storage, a power cut could leave an empty target.
+        if (const DWORD error = FlushCopy(temporary); error != ERROR_SUCCESS) {
+            DeleteFileW(Wide(temporary));
+            Fail(u"copy", target, error);
         }
         if (!MoveFileExW(Wide(temporary), Wide(SystemPath(target)),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
