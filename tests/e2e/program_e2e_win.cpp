@@ -79,16 +79,17 @@ DWORD Finish(HANDLE process) {
     return code;
 }
 
-// The App Paths value "Path", in the 32-bit view as a 32-bit installer writes it.
-void SetAppPath(const wchar_t* key, const std::wstring& value) {
-    ASSERT_EQ(Finish(Start(L"reg.exe add \""s + kAppPaths + key + L"\" /v Path /t REG_SZ /d \"" +
-                           value + L"\" /f /reg:32")),
-              0u);
+// Sets the App Paths value "Path" of `key` to `value`, in the 32-bit view as a
+// 32-bit installer writes it, or deletes the key when there is no value.
+HANDLE StartAppPath(const wchar_t* key, const std::optional<std::wstring>& value) {
+    const std::wstring name = L"\""s + kAppPaths + key + L"\"";
+    if (!value) return Start(L"reg.exe delete " + name + L" /f /reg:32");
+    return Start(L"reg.exe add " + name + L" /v Path /t REG_SZ /d \"" + *value + L"\" /f /reg:32");
 }
 void DeleteAppPaths() {
     // Side by side: each reg.exe takes a while to start under Wine.
-    HANDLE host = Start(L"reg.exe delete \""s + kAppPaths + kHostKey + L"\" /f /reg:32");
-    HANDLE paint = Start(L"reg.exe delete \""s + kAppPaths + kPaintKey + L"\" /f /reg:32");
+    HANDLE host = StartAppPath(kHostKey, std::nullopt);
+    HANDLE paint = StartAppPath(kPaintKey, std::nullopt);
     Finish(host);
     Finish(paint);
 }
@@ -298,11 +299,16 @@ class Installs {
 
 class ProgramTest : public ::testing::Test {
   protected:
-    void SetUp() override { DeleteAppPaths(); }
     void TearDown() override { DeleteAppPaths(); }
+    // Every case sets both keys: a value, or no key at all.
     void Register(const Installs& installs, bool host = true, bool paint = true) {
-        if (host) SetAppPath(kHostKey, installs.Host());
-        if (paint) SetAppPath(kPaintKey, installs.Paint());
+        using Value = std::optional<std::wstring>;
+        HANDLE hostReg = StartAppPath(kHostKey, host ? Value(installs.Host()) : std::nullopt);
+        HANDLE paintReg = StartAppPath(kPaintKey, paint ? Value(installs.Paint()) : std::nullopt);
+        const DWORD hostCode = Finish(hostReg);
+        const DWORD paintCode = Finish(paintReg);
+        EXPECT_TRUE(!host || hostCode == 0) << "reg.exe add: " << hostCode;
+        EXPECT_TRUE(!paint || paintCode == 0) << "reg.exe add: " << paintCode;
     }
     static HWND Label(HWND window) { return GetWindow(window, GW_CHILD); }
     static HWND Button(HWND window) { return GetWindow(Label(window), GW_HWNDNEXT); }
