@@ -33,7 +33,10 @@ def config_text(rng, name, kuid, lines=30):
     for i in range(lines):
         line = KEYWORDS[i % len(KEYWORDS)]
         body.append(line.replace("{name}", name).replace("{n}", str(rng.randrange(1000))))
-    pos = rng.randrange(lines + 1)
+    # Anywhere, but ahead of a "kuid-table" line: the scan stops at the first
+    # line that begins with "kuid", as real files have their kuid first.
+    table = next((i for i, line in enumerate(body) if line.startswith("kuid-table")), lines)
+    pos = rng.randrange(table + 1)
     body.insert(pos, "kuid " + kuid)
     return "\r\n".join(body) + "\r\n"
 
