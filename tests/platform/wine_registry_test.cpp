@@ -1,7 +1,9 @@
 // The parser of Wine's registry files, on texts in the form wineserver saves.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -221,6 +223,11 @@ TEST(WineRegistryFile, MalformedInputIsPassedOver) {
         {"dword not hex", key + "\"a\"=dword:12g4\n", u"Software\\T", u"a", {}},
         {"dword empty", key + "\"a\"=dword:\n", u"Software\\T", u"a", {}},
         {"value before any key", "\"a\"=\"x\"\n" + key, u"Software\\T", u"a", {}},
+        {"continuation of a value before any key takes the next line",
+         "\"a\"=hex:01,\\\n" + key + "\"b\"=\"x\"\n",
+         u"Software\\T",
+         u"b",
+         {}},
         {"values of a broken key line stay out of the last key",
          key + "[Software\\\\U\n\"a\"=\"x\"\n",
          u"Software\\T",
@@ -387,6 +394,41 @@ TEST(WineRegistry, ThirtyTwoBitViewFirst) {
         EXPECT_EQ(
             ToUtf8(registry->QueryRegistryPath(RegistryRoot::LocalMachine, c.subkey, c.value)),
             ToUtf8(c.result));
+    }
+}
+
+TEST(WineRegistry, ReadsWhatWineSavedLast) {
+    testing::TempFolder prefix;
+    auto registry = MakeWineRegistry(prefix.Root().string());
+    auto query = [&] {
+        return ToUtf8(
+            registry->QueryRegistryPath(RegistryRoot::LocalMachine, u"Software\\K", u"v"));
+    };
+    const auto saved = std::filesystem::file_time_type::clock::now();
+    struct Step {
+        const char* name;
+        const char* value;  // null: no file
+        int secondsLater;
+        const char* result;
+    };
+    const Step steps[] = {
+        {"first save", "C:\\\\First", 0, "C:\\First"},
+        {"longer", "C:\\\\Second one", 1, "C:\\Second one"},
+        {"same size", "C:\\\\Third  one", 2, "C:\\Third  one"},
+        {"removed", nullptr, 3, ""},
+        {"saved again", "C:\\\\Back", 4, "C:\\Back"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const auto file = prefix.Host(u"system.reg");
+        if (step.value) {
+            prefix.Write(u"system.reg",
+                         Reg("[Software\\\\K]\n\"v\"=\"" + std::string(step.value) + "\"\n"));
+            std::filesystem::last_write_time(file, saved + std::chrono::seconds(step.secondsLater));
+        } else {
+            std::filesystem::remove(file);
+        }
+        EXPECT_EQ(query(), step.result);
     }
 }
 
