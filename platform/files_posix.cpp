@@ -283,7 +283,7 @@ class PosixFileSystem final : public FileSystem {
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
         const int fd = OpenExisting(path, O_RDONLY);
         if (fd < 0) {
-            if (errno == ENOENT || errno == ENOTDIR) return nullptr;
+            if (errno == ENOENT || errno == ENOTDIR || errno == ENXIO) return nullptr;
             Fail(u"open", path, errno);
         }
         auto reader = std::make_unique<PosixReader>(path, fd);
@@ -309,7 +309,7 @@ class PosixFileSystem final : public FileSystem {
     // matched without regard to letter case. Sets errno on failure.
     int OpenExisting(std::u16string_view path, int flags) const {
         const std::string host = Host(path);
-        int fd = ::open(host.c_str(), flags | O_CLOEXEC);
+        int fd = OpenFileOrFolder(host, flags);
         if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
         const int error = errno;
         const std::string resolved = ResolveCase(host);
@@ -317,7 +317,23 @@ class PosixFileSystem final : public FileSystem {
             errno = error;
             return -1;
         }
-        return ::open(resolved.c_str(), flags | O_CLOEXEC);
+        return OpenFileOrFolder(resolved, flags);
+    }
+
+    // A FIFO would block the open and a device could be read without end, so
+    // only files and folders open; anything else fails with ENXIO, as FIFOs
+    // and devices without a reader do.
+    static int OpenFileOrFolder(const std::string& host, int flags) {
+        Fd fd(::open(host.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
+        if (fd.get() < 0) return -1;
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0) return -1;
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            errno = ENXIO;
+            return -1;
+        }
+        if (::fcntl(fd.get(), F_SETFL, flags) != 0) return -1;
+        return fd.release();
     }
 
     std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
