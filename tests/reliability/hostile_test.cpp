@@ -1,0 +1,415 @@
+// Hostile inputs: odd bytes, odd names, odd files and odd registry values.
+// Each must leave the installs whole and end in the normal behaviour or in a
+// message that names what is wrong. Cases marked "Linux" need the host's
+// names or links; the others run natively and under Wine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/main_form.h"
+#include "platform/text.h"
+#include "tests/reliability/install.h"
+#include "tests/support/recording_view.h"
+#include "tests/support/temp_folder.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "platform/files_posix.h"
+#include "platform/registry.h"
+#include "tests/support/wine_prefix.h"
+#endif
+
+namespace dsu::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Messages = std::vector<std::string>;
+
+const std::string kKuids = "<kuid2:30501:1000:1>\\<kuid:30501:100>";
+const std::string kNew = "1.5\r\n" + kKuids + "\r\n";
+const std::string kDone = "information: Skins have been upgraded.";
+const std::u16string kTrains = u"Korvash/World/Custom/Trains/";
+const std::u16string kDownloads = u"Korvash/World/dispatcher/downloads/";
+
+std::string Config(const std::string& kuid) { return "name \"x\"\r\nkuid " + kuid + "\r\n"; }
+
+// The least install: the template, the content folder that "gp38\Body"
+// needs, and an empty Trains folder.
+class HostileInstall {
+  public:
+    HostileInstall() : HostileInstall(u"") {}
+    explicit HostileInstall(std::u16string_view below) : base_(below) {
+        Write(u"Dyvenhall/Skins/gp38/config.txt", Config("<kuid:30501:100>"));
+        Write(kDownloads + u"gp38_hi_dyn_Body/config.txt", Config("<kuid2:30501:1000:1>"));
+        temp.MakeFolder(base_ + kTrains);
+    }
+    std::u16string Rel(std::u16string_view rel) const { return base_ + std::u16string(rel); }
+    void Write(std::u16string_view rel, std::string_view bytes) const {
+        temp.Write(Rel(rel), bytes);
+    }
+    std::string Read(std::u16string_view rel) const { return temp.Read(Rel(rel)); }
+    fs::path Host(std::u16string_view rel) const { return temp.Host(Rel(rel)); }
+    void Skin(std::u16string_view name, std::string_view bytes) const {
+        Write(kTrains + std::u16string(name) + u"/skin.dat", bytes);
+    }
+    std::string SkinNow(std::u16string_view name) const {
+        return Read(kTrains + std::u16string(name) + u"/skin.dat");
+    }
+    RunOutcome Update() {
+        auto files = SystemFiles();
+        return RunUpdate(*files, temp.Path(base_.empty() ? u"" : UnResolved(base_)));
+    }
+    static std::u16string UnResolved(std::u16string text) {
+        if (!text.empty() && text.back() == u'/') text.pop_back();
+        return text;
+    }
+
+    TempFolder temp;
+    std::u16string base_;
+};
+
+class Hostile : public ::testing::Test, public HostileInstall {};
+
+bool StartsWith(const std::string& text, std::string_view start) {
+    return text.rfind(start, 0) == 0;
+}
+
+// skin.dat contents: each upgraded byte for byte, or left as it was.
+TEST_F(Hostile, OddDescriptors) {
+    struct Case {
+        const char* kind;
+        std::string in;
+        std::string out;      // empty: left as it was
+        std::string message;  // the start of the one message ahead of kDone; empty: none
+    };
+    const std::string undefined = "\x81\x8d\x8f\x90\x9d";
+    const std::string bigLine(8 << 20, 'q');
+    const Case cases[] = {
+        {"NUL bytes in lines 3 and later", std::string("1.3\r\ngp38\\Body\r\na\0b\r\n\0\r\n", 23),
+         kNew + std::string("a\0b\r\n\0\r\n", 8), ""},
+        {"a NUL byte in the reference", std::string("1.3\r\ngp38\0\\Body\r\n", 17), "",
+         "error: Could not find a kuid for gp38"},
+        {"a NUL byte in the version line", std::string("1.3\0\r\ngp38\\Body\r\n", 17), "", ""},
+        {"CR alone ends every line", "1.3\rgp38\\Body\rx\r", kNew + "x\r\n", ""},
+        {"LF alone ends every line", "1.3\ngp38\\Body\nx\n", "", ""},
+        {"nothing but CRs", "\r\r\r\r", "", ""},
+        {"nothing but LFs", "\n\n\n", "", ""},
+        {"the version, then only CRs", "1.3\r\r\r", "",
+         "error: Could not find a kuid for \r\nskin not upgraded."},
+        {"bytes the code page does not define", "1.3\r\ngp38\\Body\r\n" + undefined + "\xff\r\n",
+         kNew + undefined + "\xff\r\n", ""},
+        {"undefined bytes in the reference", "1.3\r\ngp38\\B\x81ody\r\n", "",
+         "error: Could not find a kuid for gp38_hi_dyn_B\xc2\x81ody"},
+        {"a byte-order mark ahead of the version",
+         "\xef\xbb\xbf"
+         "1.3\r\ngp38\\Body\r\n",
+         "", ""},
+        {"a line 3 of 8 MB without an end", "1.3\r\ngp38\\Body\r\n" + bigLine,
+         kNew + bigLine + "\r\n", ""},
+        {"the version line alone", "1.3", "", ""},
+        {"a reference without a backslash", "1.3\r\ngp38\r\n", "",
+         "error: Could not find a kuid for \r\nskin not upgraded."},
+        {"a reference to a template part nobody has", "1.3\r\ngp38\\Wings\r\n", "",
+         "error: Could not find a kuid for gp38_hi_dyn_Wings\r\nskin not upgraded."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        HostileInstall install;
+        install.Skin(u"skin", c.in);
+        const RunOutcome run = install.Update();
+        EXPECT_EQ(install.SkinNow(u"skin"), c.out.empty() ? c.in : c.out);
+        EXPECT_FALSE(install.temp.Exists(install.Rel(kTrains + u"skin/skin.dat.tmp")));
+        ASSERT_EQ(run.messages.size(), c.message.empty() ? 1u : 2u) << Describe(run.messages);
+        if (!c.message.empty()) {
+            EXPECT_TRUE(StartsWith(run.messages[0], c.message)) << run.messages[0];
+        }
+        EXPECT_EQ(run.messages.back(), kDone);
+    }
+}
+
+// An empty skin.dat cannot be read at all: start-up ends with one message
+// that names it, before anything is changed.
+TEST_F(Hostile, AnEmptyDescriptorEndsStartUp) {
+    Skin(u"empty", "");
+    Skin(u"fine", "1.3\r\ngp38\\Body\r\n");
+    const RunOutcome run = Update();
+    EXPECT_FALSE(run.loaded);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not read ")) << run.messages[0];
+    EXPECT_NE(run.messages[0].find("empty\\skin.dat: Reached the end of the file."),
+              std::string::npos)
+        << run.messages[0];
+    EXPECT_EQ(SkinNow(u"fine"), "1.3\r\ngp38\\Body\r\n");
+}
+
+// config.txt contents of the content folder that "gp38\Body" needs.
+TEST_F(Hostile, OddConfigFiles) {
+    struct Case {
+        const char* kind;
+        std::string config;
+        std::string line2;  // skin.dat's second line after the run; empty: not upgraded
+    };
+    const std::string kuid = "kuid <kuid2:30501:1000:1>";
+    const Case cases[] = {
+        {"NUL bytes ahead of the kuid line", std::string("\0\0\r\n", 4) + kuid + "\r\n", kKuids},
+        {"NUL bytes in the kuid", "kuid <kuid2:30501:1000:1" + std::string("\0>", 2),
+         "<kuid2:30501:1000:1" + std::string("\0>", 2) + "\\<kuid:30501:100>"},
+        {"LF alone ends every line", "name\n" + kuid + "\n", ""},
+        {"CR alone ends every line", "name\r" + kuid + "\r", kKuids},
+        {"a kuid line of more than 64 KiB", kuid + std::string(70000, ' ') + "\r\n", ""},
+        {"a 2 MB line ahead of the kuid line", std::string(2 << 20, 'x') + "\r\n" + kuid, kKuids},
+        {"bytes the code page does not define in the kuid", "kuid <kuid2:30501:1000:1\x81\x9d>",
+         "<kuid2:30501:1000:1\x81\x9d>\\<kuid:30501:100>"},
+        {"a tab ahead of the kuid line", "\t" + kuid, ""},
+        {"a kuid line without a kuid ends the search", "kuid\r\n" + kuid, ""},
+        {"nothing but a kuid line's start", "KUID", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        HostileInstall install;
+        install.Write(kDownloads + u"gp38_hi_dyn_Body/config.txt", c.config);
+        install.Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+        const RunOutcome run = install.Update();
+        if (c.line2.empty()) {
+            EXPECT_EQ(install.SkinNow(u"skin"), "1.3\r\ngp38\\Body\r\n");
+            EXPECT_EQ(run.messages,
+                      (Messages{"error: Could not find a kuid for gp38_hi_dyn_Body\r\nskin not "
+                                "upgraded.",
+                                kDone}));
+        } else {
+            EXPECT_EQ(install.SkinNow(u"skin"), "1.5\r\n" + c.line2 + "\r\n");
+            EXPECT_EQ(run.messages, Messages{kDone});
+        }
+    }
+}
+
+#ifndef _WIN32
+std::size_t PeakMemory() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+    return 0;
+}
+#endif
+
+// A config.txt of 300 MB without a line end, as a sparse file: the scan
+// passes over it holding at most 64 KiB of it, and the other folders count.
+TEST_F(Hostile, AConfigFileOfHundredsOfMegabytesWithoutALineEnd) {
+    const fs::path huge = Host(kDownloads + u"huge/config.txt");
+    fs::create_directories(huge.parent_path());
+    WriteBytes(huge, "kuid <kuid:9:9>");
+    fs::resize_file(huge, std::uintmax_t{300} << 20);
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+#ifndef _WIN32
+    const std::size_t peak = PeakMemory();
+#endif
+    const RunOutcome run = Update();
+#ifndef _WIN32
+    EXPECT_LT(PeakMemory() - peak, std::size_t{64} << 20);
+#endif
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"skin"), kNew);
+    EXPECT_EQ(fs::file_size(huge), std::uintmax_t{300} << 20);
+}
+
+TEST_F(Hostile, FoldersNamedLikeTheFilesAreFolders) {
+    temp.MakeFolder(Rel(kTrains + u"folder/skin.dat"));
+    temp.MakeFolder(Rel(kDownloads + u"content/config.txt"));
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"skin"), kNew);
+    EXPECT_TRUE(fs::is_directory(Host(kTrains + u"folder/skin.dat")));
+}
+
+// Where skin.dat.tmp is a folder, the temporary cannot be made: the run ends
+// with one message that names it, and skin.dat is as it was.
+TEST_F(Hostile, AFolderInThePlaceOfTheTemporary) {
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+    temp.MakeFolder(Rel(kTrains + u"skin/skin.dat.tmp"));
+    const RunOutcome run = Update();
+    EXPECT_FALSE(run.finished);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not create ")) << run.messages[0];
+    EXPECT_NE(run.messages[0].find("skin\\skin.dat.tmp: "), std::string::npos) << run.messages[0];
+    EXPECT_EQ(SkinNow(u"skin"), "1.3\r\ngp38\\Body\r\n");
+}
+
+TEST_F(Hostile, NamesOutsideTheBasicMultilingualPlane) {
+    Skin(u"skin_\U0001F682", "1.3\r\ngp38\\Body\r\n");
+    Skin(u"\U0001F683", "1.3\r\ngp38\\Roof\r\n");
+    Write(kDownloads + u"\U0001F684/config.txt", Config("<kuid:7:7>"));
+    const RunOutcome run = Update();
+    EXPECT_EQ(SkinNow(u"skin_\U0001F682"), kNew);
+    EXPECT_EQ(SkinNow(u"\U0001F683"), "1.3\r\ngp38\\Roof\r\n");
+    EXPECT_EQ(run.messages, (Messages{"error: Could not find a kuid for gp38_hi_dyn_Roof\r\n"
+                                      "\xF0\x9F\x9A\x83 not upgraded.",
+                                      kDone}));
+}
+
+// Deep below the temporary folder every path of the run is longer than the
+// 260 characters of the classic Windows limit.
+class HostileDeep : public ::testing::Test, public HostileInstall {
+  protected:
+    HostileDeep()
+        : HostileInstall(std::u16string(3, u'd') + u"/" + std::u16string(120, u'p') + u"/" +
+                         std::u16string(120, u'q') + u"/") {}
+};
+
+TEST_F(HostileDeep, PathsLongerThan260Characters) {
+    Skin(std::u16string(40, u's'), "1.3\r\ngp38\\Body\r\nx\r\n");
+    ASSERT_GT(temp.Path(Rel(kTrains)).size(), 260u);
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(std::u16string(40, u's')), kNew + "x\r\n");
+    EXPECT_EQ(Read(u"Dyvenhall/Skins/gp38_hi_dyn/config.txt"), Config("<kuid:30501:100>"));
+}
+
+#ifndef _WIN32
+// Linux: a name that is not UTF-8 comes through as it is.
+TEST_F(Hostile, LinuxNamesThatAreNotUtf8) {
+    const fs::path folder = Host(kTrains) / "skin_\xff\xfe";
+    fs::create_directories(folder);
+    WriteBytes(folder / "skin.dat", "1.3\r\ngp38\\Body\r\n");
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(ReadBytes(folder / "skin.dat"), kNew);
+}
+
+// Linux: names that differ in letter case alone are separate skins.
+TEST_F(Hostile, LinuxNamesThatDifferInCaseAlone) {
+    Skin(u"Alpha", "1.3\r\ngp38\\Body\r\nupper\r\n");
+    Skin(u"alpha", "1.3\r\ngp38\\Body\r\nlower\r\n");
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"Alpha"), kNew + "upper\r\n");
+    EXPECT_EQ(SkinNow(u"alpha"), kNew + "lower\r\n");
+}
+
+// Linux: link loops are passed over; a link to a parent is listed but only
+// one level is ever walked.
+TEST_F(Hostile, LinuxLinkLoops) {
+    fs::create_symlink("loop2", Host(kTrains + u"loop1"));
+    fs::create_symlink("loop1", Host(kTrains + u"loop2"));
+    fs::create_directory_symlink("..", Host(kTrains + u"up"));
+    fs::create_symlink("self", Host(kDownloads + u"self"));
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+    const DiskTree before = ReadTree(temp.Root());
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"skin"), kNew);
+    const DiskTree after = ReadTree(temp.Root());
+    for (const char* link : {"Korvash/World/Custom/Trains/loop1", "Korvash/World/Custom/Trains/up",
+                             "Korvash/World/dispatcher/downloads/self"})
+        EXPECT_EQ(after.at(link), before.at(link));
+}
+
+// Linux: a skin folder that is a link is a skin like any other and is
+// upgraded where the link leads. A skin.dat that is a link is replaced by
+// the upgraded file; the file it led to is left as it was.
+TEST_F(Hostile, LinuxLinksLeadingOutOfTheInstall) {
+    TempFolder outside;
+    outside.Write(u"skin/skin.dat", "1.3\r\ngp38\\Body\r\nout\r\n");
+    outside.Write(u"other.dat", "1.3\r\ngp38\\Body\r\nlinked\r\n");
+    fs::create_directory_symlink(outside.Host(u"skin"), Host(kTrains + u"linked_folder"));
+    fs::create_directories(Host(kTrains + u"linked_file"));
+    fs::create_symlink(outside.Host(u"other.dat"), Host(kTrains + u"linked_file/skin.dat"));
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_TRUE(fs::is_symlink(Host(kTrains + u"linked_folder")));
+    EXPECT_EQ(outside.Read(u"skin/skin.dat"), kNew + "out\r\n");
+    EXPECT_FALSE(fs::is_symlink(Host(kTrains + u"linked_file/skin.dat")));
+    EXPECT_EQ(SkinNow(u"linked_file"), kNew + "linked\r\n");
+    EXPECT_EQ(outside.Read(u"other.dat"), "1.3\r\ngp38\\Body\r\nlinked\r\n");
+}
+
+// Linux: a FIFO or a device where a file is expected is no file: opening a
+// FIFO would wait for a writer, and a device could be read without end.
+TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
+    fs::create_directories(Host(kTrains + u"fifo"));
+    ASSERT_EQ(::mkfifo(Host(kTrains + u"fifo/skin.dat").c_str(), 0666), 0);
+    fs::create_directories(Host(kDownloads + u"zero"));
+    fs::create_symlink("/dev/zero", Host(kDownloads + u"zero/config.txt"));
+    fs::create_directories(Host(kDownloads + u"pipe"));
+    ASSERT_EQ(::mkfifo(Host(kDownloads + u"pipe/config.txt").c_str(), 0666), 0);
+    fs::create_directories(Host(u"Dyvenhall/Skins/gp38"));
+    ASSERT_EQ(::mkfifo(Host(u"Dyvenhall/Skins/gp38/pipe.tga").c_str(), 0666), 0);
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"skin"), kNew);
+    EXPECT_FALSE(fs::exists(Host(u"Dyvenhall/Skins/gp38_hi_dyn/pipe.tga")));
+}
+
+// Linux: the replace is a rename, which a read-only skin.dat does not stop;
+// the upgraded file has the permissions of a new file.
+TEST_F(Hostile, LinuxAReadOnlyDescriptorIsUpgraded) {
+    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
+    fs::permissions(Host(kTrains + u"skin/skin.dat"),
+                    fs::perms::owner_read | fs::perms::group_read);
+    const RunOutcome run = Update();
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"skin"), kNew);
+}
+
+// The registry values of the two installs, as Wine's system.reg holds them.
+TEST(HostileRegistry, OddValues) {
+    struct Case {
+        const char* kind;
+        std::string value;    // "Path" of korvash.exe in system.reg's form
+        std::string message;  // the start of the one message; empty: the normal start-up
+    };
+    const std::string trains = "error: Trains could not be found.  You may have to reinstall.";
+    const Case cases[] = {
+        {"text", RegText("C:\\Games\\Korvash"), ""},
+        {"expandable text", "str(2):\"C:\\\\Games\\\\Korvash\"", trains},
+        {"several texts", "str(7):\"C:\\\\Games\\\\Korvash\\0\"", trains},
+        {"a number", "dword:00000001", trains},
+        {"no type", "hex(0):43,00,3a,00,00,00", trains},
+        {"a 64-bit number", "hex(b):01,00,00,00,00,00,00,00", trains},
+        {"a link", "hex(6):43,00,3a,00", trains},
+        {"an unknown type", "hex(ffff):43,00,00,00", trains},
+        {"text without its NUL", "hex(1):43,00,3a,00", trains},
+        {"text of an odd size", "hex(1):43,00,3a,00,5c", trains},
+        {"text of one byte", "hex(1):43", trains},
+        {"empty text", "\"\"", trains},
+        {"bytes: 1", "hex:05", "error: Could not list 5\\World\\Custom\\Trains: "},
+        {"bytes: 0", "hex:", "error: Could not list 0\\World\\Custom\\Trains: "},
+        {"bytes: -1", "hex:ff,ff,ff", "error: Could not list -1\\World\\Custom\\Trains: "},
+        {"a file's path", RegText("C:\\Games\\Korvash\\korvash.exe"),
+         "error: Could not list C:\\Games\\Korvash\\korvash.exe\\World\\Custom\\Trains: "},
+        {"several folders", RegText("C:\\Games\\Korvash;C:\\Games\\Other"),
+         "error: Could not list C:\\Games\\Korvash;C:\\Games\\Other\\World\\Custom\\Trains: "},
+        {"a path on a drive that is not there", RegText("Q:\\Korvash"),
+         "error: Could not list Q:\\Korvash\\World\\Custom\\Trains: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        FakeWinePrefix prefix({c.value, RegText("C:\\Games\\Dyvenhall")});
+        prefix.Write(u"Games/Korvash/korvash.exe", "MZ");
+        prefix.Write(u"Games/Korvash/World/Custom/Trains/skin/skin.dat", "1.3\r\ngp38\\Body\r\n");
+        prefix.MakeFolder(u"Games/Dyvenhall/Skins");
+        auto files = platform::MakePosixFileSystem(prefix.Prefix());
+        auto registry = platform::MakeWineRegistry(prefix.Prefix());
+        RecordingView view;
+        app::frmMain form(*files, *registry, view);
+        const bool loaded = form.Load();
+        EXPECT_EQ(loaded, c.message.empty());
+        if (c.message.empty()) {
+            EXPECT_TRUE(view.Messages().empty());
+        } else {
+            ASSERT_EQ(view.Messages().size(), 1u);
+            EXPECT_TRUE(StartsWith(view.Messages()[0], c.message)) << view.Messages()[0];
+            EXPECT_EQ(view.events.back(), "close");
+        }
+        EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/skin/skin.dat"),
+                  "1.3\r\ngp38\\Body\r\n");
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace dsu::testing
