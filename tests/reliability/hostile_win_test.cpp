@@ -113,6 +113,23 @@ TEST_F(HostileWin, AReadOnlyDescriptor) {
     }
 }
 
+// A read-only template file is copied all the same: its copy is flushed
+// before it takes its place, which needs the read-only mark lifted a moment.
+TEST_F(HostileWin, AReadOnlyTemplateFile) {
+    temp.Write(u"Dyvenhall/Skins/gp38/body.tga", "template bytes");
+    const std::u16string source = temp.Path(u"Dyvenhall\\Skins\\gp38\\body.tga");
+    ASSERT_TRUE(SetFileAttributesW(platform::Wide(source), FILE_ATTRIBUTE_READONLY));
+    temp.Write(u"Korvash/World/Custom/Trains/skin/skin.dat", kOld);
+    const RunOutcome run = Update();
+    SetFileAttributesW(platform::Wide(source), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(platform::Wide(temp.Path(u"Dyvenhall\\Skins\\gp38_hi_dyn\\body.tga")),
+                       FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(temp.Read(u"Dyvenhall/Skins/gp38_hi_dyn/body.tga"), "template bytes");
+    EXPECT_FALSE(temp.Exists(u"Dyvenhall/Skins/gp38_hi_dyn/body.tga.dsu-copy"));
+    EXPECT_EQ(temp.Read(u"Korvash/World/Custom/Trains/skin/skin.dat"), kNew);
+}
+
 // Another program holds skin.dat open without sharing it after start-up:
 // the rewrite ends with one message that names skin.dat, which stays whole.
 TEST_F(HostileWin, ADescriptorHeldWithoutSharing) {
