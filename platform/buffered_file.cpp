@@ -11,12 +11,12 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 }
 
 BufferedTextReader::BufferedTextReader(std::u16string path)
-    : path_(std::move(path)), buffer_(kBufferSize) {}
+    : path_(std::move(path)), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
 bool BufferedTextReader::Refill() {
     if (eof_) return false;
     pos_ = 0;
-    end_ = ReadRaw(buffer_.data(), buffer_.size());
+    end_ = ReadRaw(buffer_.get(), kBufferSize);
     if (end_ == 0) eof_ = true;
     return end_ != 0;
 }
@@ -38,7 +38,7 @@ bool BufferedTextReader::ReadLineUpTo(std::string& line, std::size_t limit) {
         line.append(data, n);
     };
     for (;;) {
-        const char* start = buffer_.data() + pos_;
+        const char* start = buffer_.get() + pos_;
         const std::size_t available = end_ - pos_;
         const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
         if (cr != nullptr) {

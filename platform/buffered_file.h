@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 
@@ -29,7 +29,8 @@ class BufferedTextReader : public TextReader {
     bool Refill();
 
     std::u16string path_;
-    std::vector<char> buffer_;
+    // Left uninitialised: zeroing it cost more than the read of a small file.
+    std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     bool eof_ = false;
