@@ -332,7 +332,8 @@ class PosixFileSystem final : public FileSystem {
             errno = ENXIO;
             return -1;
         }
-        if (::fcntl(fd.get(), F_SETFL, flags) != 0) return -1;
+        // O_NONBLOCK stays: reads of files and folders ignore it, and clearing
+        // it would cost a system call on every open.
         return fd.release();
     }
 
