@@ -32,18 +32,32 @@ def config_text(rng, name, kuid, lines=30):
     body = []
     for i in range(lines):
         line = KEYWORDS[i % len(KEYWORDS)]
-        body.append(line.replace("{name}", name).replace("{n}", str(rng.randrange(1000))))
-    # Anywhere, but ahead of a "kuid-table" line: the scan stops at the first
-    # line that begins with "kuid", as real files have their kuid first.
-    table = next((i for i, line in enumerate(body) if line.startswith("kuid-table")), lines)
-    pos = rng.randrange(table + 1)
+        if "{n" in line:
+            line = line.replace("{name}", name).replace("{n}", str(rng.randrange(1000)))
+        body.append(line)
+    # The scan stops at the first line that begins with "kuid", and so would
+    # a "kuid-table" block ahead of the kuid line: the block is moved behind
+    # it, and the kuid line itself can be anywhere.
+    table = [i for i, line in enumerate(body) if line.startswith("kuid-table")]
+    block = []
+    if table:
+        end = body.index("}", table[0])
+        block = body[table[0]:end + 1]
+        del body[table[0]:end + 1]
+    pos = rng.randrange(len(body) + 1)
     body.insert(pos, "kuid " + kuid)
+    at = rng.randrange(pos + 1, len(body) + 1)
+    body[at:at] = block
     return "\r\n".join(body) + "\r\n"
 
 
 def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
+    try:
+        f = open(path, "wb")
+    except FileNotFoundError:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        f = open(path, "wb")
+    with f:
         f.write(data.encode("latin-1") if isinstance(data, str) else data)
 
 
@@ -69,7 +83,7 @@ def main():
         write(os.path.join(folder, "config.txt"),
               config_text(rng, template, "<kuid:30501:%d>" % (100 + t)))
         for part in PARTS:
-            write(os.path.join(folder, part.lower() + ".tga"), bytes(rng.randrange(256) for _ in range(64)))
+            write(os.path.join(folder, part.lower() + ".tga"), rng.randbytes(64))
         if template == "gp38":
             write(os.path.join(folder, "textures", "body.texture.txt"), 'Primary="body.tga"\r\n')
             write(os.path.join(folder, "textures", "deeper", "ignored.txt"), "not copied\r\n")
@@ -94,7 +108,7 @@ def main():
     trains = os.path.join(korvash, "World", "Custom", "Trains")
     for i in range(args.skins):
         folder = os.path.join(trains, "skin_%05d" % i)
-        write(os.path.join(folder, "body.tga"), bytes(rng.randrange(256) for _ in range(32)))
+        write(os.path.join(folder, "body.tga"), rng.randbytes(32))
         write(os.path.join(folder, "config.txt"),
               config_text(rng, "skin %d" % i, "<kuid:30502:%d>" % i, lines=12))
         if i % 15 == 14:
