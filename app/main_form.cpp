@@ -13,10 +13,6 @@ using platform::MessageKind;
 using platform::ResolvePath;
 
 namespace {
-constexpr char16_t kHostKey[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
-constexpr char16_t kPaintKey[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
 }  // namespace
 
@@ -45,11 +41,11 @@ bool frmMain::Load() {
     return RunEvent([&] {
         // Both lookups come before either test, and emptiness is judged on
         // the text as read: ResolvePath turns the empty text into "\".
-        const std::u16string host =
-            registry_.QueryRegistryPath(platform::RegistryRoot::LocalMachine, kHostKey, u"Path");
+        const std::u16string host = registry_.QueryRegistryPath(
+            platform::RegistryRoot::LocalMachine, kHostAppPathsKey, u"Path");
         mainPath_ = ResolvePath(host);
-        const std::u16string paint =
-            registry_.QueryRegistryPath(platform::RegistryRoot::LocalMachine, kPaintKey, u"Path");
+        const std::u16string paint = registry_.QueryRegistryPath(
+            platform::RegistryRoot::LocalMachine, kPaintAppPathsKey, u"Path");
         paintPath_ = ResolvePath(paint);
 
         if (host.empty()) return End(u"Trains could not be found.  You may have to reinstall.");

@@ -15,6 +15,10 @@ namespace dsu::app {
 inline constexpr char16_t kCaption[] = u"Update SP3 Skins to 1.5";
 inline constexpr char16_t kUpdateButtonText[] = u"&Update Now";
 inline constexpr char16_t kInitialStatus[] = u"0 Skins need to be updated.";
+inline constexpr char16_t kHostAppPathsKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
+inline constexpr char16_t kPaintAppPathsKey[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
 
 class frmMain {
   public:

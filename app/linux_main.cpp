@@ -1,0 +1,91 @@
+// The Linux program, for Korvash under Wine or Proton: a window when there is
+// a display, the console otherwise.
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/console_front.h"
+#include "app/prefix_search.h"
+#include "platform/files_posix.h"
+#include "platform/registry.h"
+#ifdef DSU_HAVE_QT
+#include "app/qt_front.h"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "Usage: dyvenhall-skin-updater [--console] [--yes] [--prefix DIR]\n"
+    "\n"
+    "Upgrades Dyvenhall skins of Korvash from version 1.3 to 1.5.\n"
+    "\n"
+    "Korvash is looked for in a Wine prefix: DIR when given, else WINEPREFIX,\n"
+    "else ~/.wine and the Proton prefixes of every Steam library\n"
+    "(steamapps/compatdata/*/pfx), keeping those whose registry names Korvash.\n"
+    "\n"
+    "  --console    work on the terminal even when a display is available\n"
+    "  --yes        update without asking (console)\n"
+    "  --prefix DIR use the Wine prefix DIR\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "On the console, each status text is printed on a line of its own and each\n"
+    "message as 'error: TEXT' or 'information: TEXT'. Exit status: 0 after a\n"
+    "finished or declined update, 1 when an install is missing or an operation\n"
+    "failed, 2 for a wrong command line or when several prefixes hold Korvash.\n";
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool console = false;
+    bool yes = false;
+    std::string named;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "dyvenhall-skin-updater " << DSU_VERSION << "\n";
+            return 0;
+        } else if (arg == "--console") {
+            console = true;
+        } else if (arg == "--yes" || arg == "-y") {
+            yes = true;
+        } else if (arg == "--prefix" && i + 1 < argc) {
+            named = argv[++i];
+        } else if (arg.rfind("--prefix=", 0) == 0) {
+            named = arg.substr(9);
+        } else {
+            std::cerr << "dyvenhall-skin-updater: unknown argument '" << arg << "'\n\n" << kUsage;
+            return 2;
+        }
+    }
+
+    const dsu::app::PrefixChoice choice =
+        dsu::app::ChoosePrefix(named, Env("WINEPREFIX"), Env("HOME"));
+    if (choice.prefix.empty()) {
+        std::cerr << "Korvash is installed in several Wine prefixes; choose one with --prefix:\n";
+        for (const std::string& prefix : choice.found) std::cerr << "  " << prefix << "\n";
+        return 2;
+    }
+    if (choice.searched && !choice.found.empty())
+        std::cout << "Using the Wine prefix " << choice.prefix << std::endl;
+
+    auto files = dsu::platform::MakePosixFileSystem(choice.prefix);
+    auto registry = dsu::platform::MakeWineRegistry(choice.prefix);
+
+#ifdef DSU_HAVE_QT
+    const bool display = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty() ||
+                         !Env("QT_QPA_PLATFORM").empty();
+    if (!console && display) return dsu::app::RunWindow(*files, *registry, argc, argv);
+#endif
+    return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
+}

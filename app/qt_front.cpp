@@ -1,0 +1,99 @@
+#include "app/qt_front.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QIcon>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "platform/messages.h"
+
+namespace dsu::app {
+
+namespace {
+
+QString ToQString(const std::u16string& text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Client area and controls in pixels at 96 dpi; Qt scales them for the screen.
+constexpr int kClientWidth = 353;
+constexpr int kClientHeight = 49;
+constexpr int kLabelLeft = 8;
+
+}  // namespace
+
+QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                           Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint),
+      form_(files, registry, *this),
+      label_(new QLabel(ToQString(kInitialStatus), this)),
+      button_(new QPushButton(ToQString(kUpdateButtonText), this)) {
+    setWindowTitle(ToQString(kCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
+    setFixedSize(kClientWidth, kClientHeight);
+    button_->setGeometry(264, 8, 81, 33);
+    button_->setDefault(true);
+    label_->setWordWrap(false);
+    setTabOrder(label_, button_);
+    PlaceLabel();
+    connect(button_, &QPushButton::clicked, this, [this] { UpdateClicked(); });
+}
+
+void QtWindow::PlaceLabel() {
+    // One line, sized to its text, centred vertically; the left edge stays.
+    label_->adjustSize();
+    label_->move(kLabelLeft, (kClientHeight - label_->height()) / 2);
+}
+
+void QtWindow::SetStatus(const std::u16string& text) {
+    label_->setText(ToQString(text));
+    PlaceLabel();
+}
+
+void QtWindow::Repaint() {
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtWindow::KeepAlive() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - lastPaint_ < 100) return;
+    lastPaint_ = now;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtWindow::Show() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtWindow::ShowMessage(const std::u16string& text, platform::MessageKind kind) {
+    QString body = ToQString(text);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(
+        kind == platform::MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
+        ToQString(platform::kMessageTitle), body, QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.exec();
+}
+
+void QtWindow::UpdateClicked() {
+    // The run holds the thread; the window takes no input meanwhile.
+    button_->setEnabled(false);
+    const bool goesOn = form_.UpgradeSkins();
+    if (!goesOn) QCoreApplication::exit(form_.ExitCode());
+}
+
+int RunWindow(platform::FileSystem& files, platform::Registry& registry, int& argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationName(ToQString(platform::kMessageTitle));
+    QtWindow window(files, registry);
+    if (!window.Load()) return window.ExitCode();
+    const int status = app.exec();
+    return status != 0 ? status : window.ExitCode();
+}
+
+}  // namespace dsu::app

@@ -1,0 +1,44 @@
+// The Linux program's window, with Qt Widgets.
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+#include "app/main_form.h"
+#include "app/view.h"
+
+namespace dsu::app {
+
+class QtWindow final : public QWidget, public View {
+  public:
+    QtWindow(platform::FileSystem& files, platform::Registry& registry);
+
+    // Start-up; false when the program is to end at once.
+    bool Load() { return form_.Load(); }
+    int ExitCode() const { return form_.ExitCode(); }
+    QLabel* Label() const { return label_; }
+    QPushButton* Button() const { return button_; }
+
+    void SetStatus(const std::u16string& text) override;
+    void Repaint() override;
+    void KeepAlive() override;
+    void Show() override;
+    void DisableUpdate() override { button_->setEnabled(false); }
+    void ShowMessage(const std::u16string& text, platform::MessageKind kind) override;
+    void Close() override { hide(); }
+
+  private:
+    void UpdateClicked();
+    void PlaceLabel();
+
+    frmMain form_;
+    QLabel* label_;
+    QPushButton* button_;
+    qint64 lastPaint_ = 0;
+};
+
+// Runs the program in its window; returns the exit status.
+int RunWindow(platform::FileSystem& files, platform::Registry& registry, int& argc, char** argv);
+
+}  // namespace dsu::app

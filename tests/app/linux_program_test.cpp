@@ -1,0 +1,231 @@
+// The Linux program end to end: the real executable on Wine prefixes that
+// the tests lay out, driven through its console.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "tests/support/wine_prefix.h"
+
+namespace dsu::app {
+namespace {
+
+using testing::AppPaths;
+using testing::FakeWinePrefix;
+using testing::RegText;
+
+struct Result {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the program with `args`, `input` on its standard input, and an
+// environment of HOME only (no display, no WINEPREFIX) plus `extraEnv`.
+Result RunProgram(const std::vector<std::string>& args, const std::string& input,
+                  const std::string& home, const std::vector<std::string>& extraEnv = {}) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(in[1]);
+        close(out[0]);
+        std::vector<std::string> env = {"HOME=" + home, "PATH=/usr/bin:/bin",
+                                        "ASAN_OPTIONS=detect_leaks=0"};
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> argv = {const_cast<char*>(DSU_LINUX_PROGRAM)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        execve(DSU_LINUX_PROGRAM, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    // Small inputs fit the pipe; the program reads them when it asks.
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+    }
+    close(in[1]);
+    Result result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+const std::string kHost = RegText("C:\\Games\\Korvash");
+const std::string kPaint = RegText("c:\\games\\dyvenhall\\");
+
+// Folder names in other letter cases than the program's paths.
+void MakeInstall(const FakeWinePrefix& prefix) {
+    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/config.txt", "kuid <kuid:1:100>\r\n");
+    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/body.tga", "body");
+    prefix.Write(u"GAMES/Korvash/world/DISPATCHER/downloads/gp38_hi_dyn_Body/config.txt",
+                 "kuid <kuid:2:100>\r\n");
+    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
+    prefix.Write(trains + u"a/skin.dat", "1.3\r\ngp38\\Body\r\nmine\r\n");
+    prefix.Write(trains + u"b/skin.dat", "1.3\r\ngp38\\Cab\r\n");
+}
+
+constexpr char kUpgradedA[] = "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nmine\r\n";
+
+TEST(LinuxProgram, ConsoleRunsAndAnswers) {
+    const std::string scan =
+        "Scanning for Skins...\n2 Skins need to be updated.\nUpdate now? [Y/n] ";
+    const std::string run =
+        "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
+        "error: Could not find a kuid for gp38_hi_dyn_Cab\n       b not upgraded.\n"
+        "Skins have been upgraded.\ninformation: Skins have been upgraded.\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string input;
+        std::string output;
+        bool upgraded;
+    };
+    const Case cases[] = {
+        {"enter", {}, "\n", scan + run, true},
+        {"y", {}, "y\n", scan + run, true},
+        {"asked again", {}, "maybe\nY\n", scan + "Update now? [Y/n] " + run, true},
+        {"n", {}, "n\n", scan, false},
+        {"end of input", {}, "", scan + "\n", false},
+        {"--yes",
+         {"--yes"},
+         "",
+         "Scanning for Skins...\n2 Skins need to be updated.\n" + run,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWinePrefix prefix({kHost, kPaint});
+        MakeInstall(prefix);
+        std::vector<std::string> args = {"--console", "--prefix", prefix.Prefix()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = RunProgram(args, c.input, prefix.Folder().Root().string());
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, c.output);
+        const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
+        EXPECT_EQ(prefix.Read(trains + u"a/skin.dat"),
+                  c.upgraded ? kUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");
+        EXPECT_EQ(prefix.Read(trains + u"b/skin.dat"), "1.3\r\ngp38\\Cab\r\n");
+        EXPECT_EQ(prefix.Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), c.upgraded);
+    }
+}
+
+TEST(LinuxProgram, EndsWithAStatusThatSaysWhy) {
+    struct Case {
+        const char* name;
+        AppPaths values;
+        std::u16string emptyDescriptor;
+        int status;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"both missing",
+         {},
+         u"",
+         1,
+         "error: Trains could not be found.  You may have to reinstall.\n"},
+        {"painter missing",
+         {kHost, std::nullopt},
+         u"",
+         1,
+         "error: Dyvenhall could not be found.  You may have to reinstall.\n"},
+        {"nothing to update",
+         {kHost, kPaint},
+         u"",
+         0,
+         "Scanning for Skins...\n0 Skins need to be updated.\n"},
+        {"empty skin.dat",
+         {kHost, kPaint},
+         u"GAMES/Korvash/World/Custom/Trains/x/skin.dat",
+         1,
+         "Scanning for Skins...\nerror: Could not read "
+         "C:\\Games\\Korvash\\World\\Custom\\Trains\\x\\skin.dat: Reached the end of the "
+         "file.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWinePrefix prefix(c.values);
+        prefix.MakeFolder(u"GAMES/Korvash/World/Custom/Trains");
+        if (!c.emptyDescriptor.empty()) prefix.Write(c.emptyDescriptor, "");
+        const Result result = RunProgram({"--console", "--prefix", prefix.Prefix()}, "",
+                                         prefix.Folder().Root().string());
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.output, c.output);
+    }
+}
+
+TEST(LinuxProgram, FindsThePrefixInSteamLibraries) {
+    namespace fs = std::filesystem;
+    testing::TempFolder home;
+    auto makePrefix = [&](const fs::path& at, bool korvash) {
+        FakeWinePrefix made(korvash ? AppPaths{kHost, kPaint} : AppPaths{});
+        if (korvash) MakeInstall(made);
+        fs::create_directories(at.parent_path());
+        fs::copy(made.Prefix(), at, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    };
+    const fs::path root = home.Root();
+    makePrefix(root / ".wine", false);  // a prefix without Korvash is passed over
+    fs::create_directories(root / ".steam");
+    fs::create_directory_symlink(root / ".local/share/Steam", root / ".steam/steam");
+    home.Write(u".local/share/Steam/steamapps/libraryfolders.vdf",
+               "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + root.string() +
+                   "/.local/share/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + root.string() +
+                   "/games/SteamLibrary\"\n\t\t\"label\"\t\t\"\"\n\t}\n}\n");
+    makePrefix(root / "games/SteamLibrary/steamapps/compatdata/4242/pfx", true);
+
+    Result result = RunProgram({"--console", "--yes"}, "", root.string());
+    const std::string found = (root / "games/SteamLibrary/steamapps/compatdata/4242/pfx").string();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.rfind("Using the Wine prefix " + found + "\n", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find("information: Skins have been upgraded."), std::string::npos);
+
+    // Flatpak Steam holds a second one: the player must choose.
+    makePrefix(
+        root / ".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7/pfx",
+        true);
+    result = RunProgram({"--console", "--yes"}, "", root.string());
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.output.find("choose one with --prefix"), std::string::npos);
+    EXPECT_NE(result.output.find(found), std::string::npos);
+    EXPECT_NE(result.output.find("compatdata/7/pfx"), std::string::npos);
+
+    // WINEPREFIX names the prefix without any search.
+    result =
+        RunProgram({"--console"}, "", root.string(), {"WINEPREFIX=" + (root / ".wine").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "error: Trains could not be found.  You may have to reinstall.\n");
+
+    // None at all: the program's own message.
+    testing::TempFolder empty;
+    result = RunProgram({"--console"}, "", empty.Root().string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "error: Trains could not be found.  You may have to reinstall.\n");
+}
+
+TEST(LinuxProgram, CommandLine) {
+    testing::TempFolder home;
+    Result result = RunProgram({"--version"}, "", home.Root().string());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, std::string("dyvenhall-skin-updater ") + DSU_VERSION + "\n");
+    result = RunProgram({"--help"}, "", home.Root().string());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.output.find("--prefix DIR"), std::string::npos);
+    result = RunProgram({"--frobnicate"}, "", home.Root().string());
+    EXPECT_EQ(result.status, 2);
+}
+
+}  // namespace
+}  // namespace dsu::app
