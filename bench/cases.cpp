@@ -1,0 +1,162 @@
+#include "bench/cases.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "app/main_form.h"
+#include "bench/support.h"
+#include "kuids/kuid_scan.h"
+#include "platform/text.h"
+#include "tests/support/recording_view.h"
+
+namespace dsu::bench {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A working copy of one generated install. The whole install is copied once;
+// the folders the update run writes to are copied afresh before every run.
+class Install {
+  public:
+    Install(std::string generated, std::string work)
+        : generated_(std::move(generated)), root_(std::move(work) + "/install") {}
+
+    const std::string& Root() {
+        if (!copied_) {
+            fs::remove_all(fs::path(root_).parent_path());
+            fs::create_directories(root_);
+            fs::copy(generated_, root_, fs::copy_options::recursive);
+            copied_ = true;
+        }
+        return root_;
+    }
+    void Refresh() {
+        Root();
+        for (const char* part : {"/Korvash/World/Custom/Trains", "/Dyvenhall"}) {
+            fs::remove_all(root_ + part);
+            fs::copy(generated_ + part, root_ + part, fs::copy_options::recursive);
+        }
+    }
+    std::string Korvash() { return Root() + "/Korvash"; }
+    std::string Dyvenhall() { return Root() + "/Dyvenhall"; }
+
+  private:
+    std::string generated_;
+    std::string root_;
+    bool copied_ = false;
+};
+
+// Times `job` alone; what comes before it is set-up.
+template <class Job>
+Figures Measure(Job&& job) {
+    Settle();
+    ResetPeakMemory();
+    Figures figures;
+    figures.startBytes = CurrentMemory();
+    const double processorStart = ProcessorSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    figures.items = job();
+    figures.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.processorSeconds = ProcessorSeconds() - processorStart;
+    figures.peakBytes = PeakMemory();
+    return figures;
+}
+
+// Skins whose skin.dat is at `version` now: the check that both sides of a
+// case did the same work.
+std::size_t CountAtVersion(const std::string& korvash, const std::string& version) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(korvash + "/World/Custom/Trains")) {
+        std::ifstream in(entry.path() / "skin.dat", std::ios::binary);
+        std::string line;
+        if (in && std::getline(in, line, '\r') && line == version) ++count;
+    }
+    return count;
+}
+
+std::size_t SurveyCount(const testing::RecordingView& view) {
+    for (auto it = view.events.rbegin(); it != view.events.rend(); ++it)
+        if (it->rfind("status: ", 0) == 0) return std::stoul(it->substr(8));
+    throw std::runtime_error("no status");
+}
+
+}  // namespace
+
+std::vector<Case> MakeCases(const std::string& data, const std::string& work,
+                            const std::vector<std::string>& sizes, int repetitions) {
+    std::vector<Case> cases;
+    for (const std::string& size : sizes) {
+        const std::string generated = data + "/install-" + size;
+        if (!fs::exists(generated)) continue;
+        auto install = std::make_shared<Install>(generated, work + "/" + size);
+        // The largest installs take long enough that fewer runs do.
+        const int reps = repetitions > 0 ? repetitions : size == "100k" ? 1 : size == "10k" ? 3 : 5;
+
+        if (size == "100k") {
+            const int scanReps = repetitions > 0 ? repetitions : 5;
+            cases.push_back({"scan/code/" + size, scanReps, [install] {
+                                 const std::string root =
+                                     install->Korvash() + "/World/dispatcher/downloads";
+                                 Environment env = MakeEnvironment(install->Root());
+                                 const std::u16string path = SystemPath(install->Root(), root);
+                                 return Measure([&] {
+                                     kuids::colFolderKuids table;
+                                     kuids::ScanFolderKuids(*env.files, table, path);
+                                     return table.Count();
+                                 });
+                             }});
+            cases.push_back({"scan/plain/" + size, scanReps, [install] {
+                                 const std::string root =
+                                     install->Korvash() + "/World/dispatcher/downloads";
+                                 return Measure([&] { return PlainKuidScan(root); });
+                             }});
+        }
+
+        cases.push_back({"survey/code/" + size, reps, [install] {
+                             Environment env = MakeEnvironment(install->Root());
+                             testing::RecordingView view;
+                             app::frmMain form(*env.files, *env.registry, view);
+                             return Measure([&] {
+                                 if (!form.Load()) throw std::runtime_error("Load ended");
+                                 return SurveyCount(view);
+                             });
+                         }});
+        cases.push_back({"survey/plain/" + size, reps, [install] {
+                             const std::string korvash = install->Korvash();
+                             return Measure([&] { return PlainSurvey(korvash); });
+                         }});
+
+        cases.push_back({"update/code/" + size, reps, [install] {
+                             install->Refresh();
+                             Environment env = MakeEnvironment(install->Root());
+                             testing::RecordingView view;
+                             auto form =
+                                 std::make_unique<app::frmMain>(*env.files, *env.registry, view);
+                             if (!form->Load()) throw std::runtime_error("Load ended");
+                             Figures figures = Measure([&] {
+                                 if (!form->UpgradeSkins()) throw std::runtime_error("run ended");
+                                 form.reset();
+                                 return std::size_t{0};
+                             });
+                             figures.items = CountAtVersion(install->Korvash(), "1.5");
+                             return figures;
+                         }});
+        cases.push_back({"update/plain/" + size, reps, [install] {
+                             install->Refresh();
+                             const std::string korvash = install->Korvash();
+                             const std::string dyvenhall = install->Dyvenhall();
+                             Figures figures =
+                                 Measure([&] { return PlainUpdate(korvash, dyvenhall); });
+                             figures.items = CountAtVersion(korvash, "1.5");
+                             return figures;
+                         }});
+    }
+    return cases;
+}
+
+}  // namespace dsu::bench

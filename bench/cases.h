@@ -1,0 +1,33 @@
+// The benchmark cases, each a pair: the program's own code and the plain
+// baseline on the same generated install. The drivers (Google Benchmark, or
+// the small loop where it is not available) only time and report them.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dsu::bench {
+
+struct Figures {
+    double seconds = 0;
+    double processorSeconds = 0;  // user and system time of the same part
+    std::size_t peakBytes = 0;    // peak resident memory of the process
+    std::size_t startBytes = 0;   // resident memory when the timed part began
+    std::size_t items = 0;        // kuids found, skins counted or skins upgraded
+};
+
+struct Case {
+    std::string name;  // "<job>/<code|plain>/<size>"
+    int repetitions;
+    std::function<Figures()> run;
+};
+
+// `data` holds the generated installs "install-<size>"; sizes without one
+// are left out. Their working copies go below `work`. `repetitions` 0 takes
+// the default of each size.
+std::vector<Case> MakeCases(const std::string& data, const std::string& work,
+                            const std::vector<std::string>& sizes, int repetitions);
+
+}  // namespace dsu::bench

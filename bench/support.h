@@ -1,0 +1,53 @@
+// What the benchmarks need of the host apart from the code under test: the
+// job's environment on an install copy, peak memory, and the plain loops that
+// do the least each job needs with direct system calls (the baselines).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace dsu::bench {
+
+// A working copy of a generated install: `root` holds Korvash/ and Dyvenhall/.
+struct Environment {
+    std::unique_ptr<platform::FileSystem> files;
+    std::unique_ptr<platform::Registry> registry;
+    std::u16string korvash;  // Windows-form paths, ending in "\"
+    std::u16string dyvenhall;
+};
+
+// Lays out what the program needs to find the install below `root` (a host
+// path): on Linux a Wine prefix whose C: drive holds it, on Windows a
+// registry stand-in that names it.
+Environment MakeEnvironment(const std::string& root);
+
+// A Windows-form path of the host path `host` (below `root`), as the file
+// services of `MakeEnvironment(root)` take it.
+std::u16string SystemPath(const std::string& root, const std::string& host);
+
+// Peak memory of the process, in bytes. Where the system allows it the peak
+// is reset first, so that each measurement has its own.
+void ResetPeakMemory();
+std::size_t PeakMemory();
+std::size_t CurrentMemory();
+// Processor time of the process so far (user and system), in seconds: on a
+// machine shared with other work it varies less than the elapsed time.
+double ProcessorSeconds();
+
+// Writes cached file data out, so that a copy made before a run does not
+// slow the run's own flushes down.
+void Settle();
+
+// The baselines. Each returns how many items it found or changed.
+// Kuids of the content folders directly below `root`.
+std::size_t PlainKuidScan(const std::string& root);
+// The start-up survey: skins with a version "1.3" skin.dat.
+std::size_t PlainSurvey(const std::string& korvash);
+// The update run: template copy, three scans, rewrite of every candidate.
+std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall);
+
+}  // namespace dsu::bench
