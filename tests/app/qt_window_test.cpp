@@ -1,0 +1,117 @@
+// The Linux program's Qt window on Qt's offscreen platform: its layout, and a
+// click that runs the update with its message boxes.
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "app/qt_front.h"
+#include "platform/files_posix.h"
+#include "platform/registry.h"
+#include "tests/support/wine_prefix.h"
+
+namespace dsu::app {
+namespace {
+
+using testing::FakeWinePrefix;
+using testing::RegText;
+
+struct Box {
+    QString title, text;
+    QMessageBox::Icon icon;
+    bool hasParent;
+};
+
+// Answers every message box as it opens, and records it.
+class BoxAnswerer {
+  public:
+    BoxAnswerer() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            boxes.push_back(
+                {box->windowTitle(), box->text(), box->icon(), box->parent() != nullptr});
+            box->accept();
+        });
+        timer_.start(10);
+    }
+    std::vector<Box> boxes;
+
+  private:
+    QTimer timer_;
+};
+
+class QtWindowTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "qt_window_test";
+        static char* argv[] = {name, nullptr};
+        static QApplication app(argc, argv);
+    }
+};
+
+TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
+    FakeWinePrefix prefix({RegText("C:\\Korvash"), RegText("C:\\Dyvenhall")});
+    prefix.Write(u"Dyvenhall/Skins/gp38/config.txt", "kuid <kuid:1:100>\r\n");
+    prefix.Write(u"Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
+                 "kuid <kuid:2:100>\r\n");
+    prefix.Write(u"Korvash/World/Custom/Trains/a/skin.dat", "1.3\r\ngp38\\Body\r\n");
+    prefix.Write(u"Korvash/World/Custom/Trains/b/skin.dat", "1.3\r\nf7\\Body\r\n");
+    auto files = platform::MakePosixFileSystem(prefix.Prefix());
+    auto registry = platform::MakeWineRegistry(prefix.Prefix());
+
+    BoxAnswerer answerer;
+    QtWindow window(*files, *registry);
+    ASSERT_TRUE(window.Load());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Update SP3 Skins to 1.5"));
+    EXPECT_EQ(window.size(), QSize(353, 49));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window.Label()->text(), QStringLiteral("2 Skins need to be updated."));
+    EXPECT_EQ(window.Label()->x(), 8);
+    EXPECT_EQ(window.Label()->y(), (49 - window.Label()->height()) / 2);
+    EXPECT_EQ(window.Button()->geometry(), QRect(264, 8, 81, 33));
+    EXPECT_EQ(window.Button()->text(), QStringLiteral("&Update Now"));
+    EXPECT_TRUE(window.Button()->isEnabled());
+    EXPECT_FALSE(window.windowIcon().isNull());
+
+    window.Button()->click();
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("Dyvenhall Skin Updater"));
+    EXPECT_EQ(answerer.boxes[0].text,
+              QStringLiteral("Could not find a kuid for f7\nb not upgraded."));
+    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(answerer.boxes[0].hasParent);
+    EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("Skins have been upgraded."));
+    EXPECT_EQ(answerer.boxes[1].icon, QMessageBox::Information);
+    EXPECT_FALSE(window.Button()->isEnabled());
+    EXPECT_EQ(window.Label()->text(), QStringLiteral("Skins have been upgraded."));
+    EXPECT_EQ(window.Label()->x(), 8);
+    EXPECT_EQ(prefix.Read(u"Korvash/World/Custom/Trains/a/skin.dat"),
+              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\n");
+    EXPECT_EQ(window.ExitCode(), 0);
+}
+
+TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
+    FakeWinePrefix prefix({});
+    auto files = platform::MakePosixFileSystem(prefix.Prefix());
+    auto registry = platform::MakeWineRegistry(prefix.Prefix());
+    BoxAnswerer answerer;
+    QtWindow window(*files, *registry);
+    EXPECT_FALSE(window.Load());
+    EXPECT_FALSE(window.isVisible());
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text,
+              QStringLiteral("Trains could not be found.  You may have to reinstall."));
+    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_FALSE(answerer.boxes[0].hasParent);
+    EXPECT_NE(window.ExitCode(), 0);
+}
+
+}  // namespace
+}  // namespace dsu::app
