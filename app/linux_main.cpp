@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
     const bool display = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty() ||
                          !Env("QT_QPA_PLATFORM").empty();
     if (!console && display) return dsu::app::RunWindow(*files, *registry, argc, argv);
+#else
+    (void)console;  // built without a window: the console it is
 #endif
     return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
 }
