@@ -1,6 +1,7 @@
 #include "app/qt_front.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QIcon>
@@ -8,6 +9,11 @@
 #include <QScreen>
 
 #include "platform/messages.h"
+
+// The icon's resource lives in a static library, whose initialiser the linker
+// drops unless something names it; Q_INIT_RESOURCE has to be used outside any
+// namespace.
+static void InitResources() { Q_INIT_RESOURCE(app); }
 
 namespace dsu::app {
 
@@ -31,6 +37,7 @@ QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
       label_(new QLabel(ToQString(kInitialStatus), this)),
       button_(new QPushButton(ToQString(kUpdateButtonText), this)) {
     setWindowTitle(ToQString(kCaption));
+    ::InitResources();
     setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
     setFixedSize(kClientWidth, kClientHeight);
     button_->setGeometry(264, 8, 81, 33);
@@ -39,6 +46,22 @@ QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
     setTabOrder(label_, button_);
     PlaceLabel();
     connect(button_, &QPushButton::clicked, this, [this] { UpdateClicked(); });
+}
+
+bool QtWindow::Load() {
+    busy_ = true;
+    const bool goesOn = form_.Load();
+    busy_ = false;
+    return goesOn;
+}
+
+void QtWindow::closeEvent(QCloseEvent* event) {
+    // The window manager's close request is no input event, so painting during
+    // a survey or a run would deliver it; the Win32 window takes none then.
+    if (busy_)
+        event->ignore();
+    else
+        event->accept();
 }
 
 void QtWindow::PlaceLabel() {
@@ -65,9 +88,10 @@ void QtWindow::KeepAlive() {
 }
 
 void QtWindow::Show() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     show();
+    // Centred with its frame, as far as the window system has told its size.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(pos() + screen->availableGeometry().center() - frameGeometry().center());
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -83,7 +107,9 @@ void QtWindow::ShowMessage(const std::u16string& text, platform::MessageKind kin
 void QtWindow::UpdateClicked() {
     // The run holds the thread; the window takes no input meanwhile.
     button_->setEnabled(false);
+    busy_ = true;
     const bool goesOn = form_.UpgradeSkins();
+    busy_ = false;
     if (!goesOn) QCoreApplication::exit(form_.ExitCode());
 }
 

@@ -15,7 +15,7 @@ class QtWindow final : public QWidget, public View {
     QtWindow(platform::FileSystem& files, platform::Registry& registry);
 
     // Start-up; false when the program is to end at once.
-    bool Load() { return form_.Load(); }
+    bool Load();
     int ExitCode() const { return form_.ExitCode(); }
     QLabel* Label() const { return label_; }
     QPushButton* Button() const { return button_; }
@@ -28,6 +28,9 @@ class QtWindow final : public QWidget, public View {
     void ShowMessage(const std::u16string& text, platform::MessageKind kind) override;
     void Close() override { hide(); }
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void UpdateClicked();
     void PlaceLabel();
@@ -36,6 +39,7 @@ class QtWindow final : public QWidget, public View {
     QLabel* label_;
     QPushButton* button_;
     qint64 lastPaint_ = 0;
+    bool busy_ = false;
 };
 
 // Runs the program in its window; returns the exit status.

@@ -1,8 +1,13 @@
 // The Linux program's Qt window on Qt's offscreen platform: its layout, and a
 // click that runs the update with its message boxes.
 #include <QApplication>
+#include <QKeySequence>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
+
+#include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -32,26 +37,39 @@ class BoxAnswerer {
             if (box == nullptr || !box->isVisible()) return;
             boxes.push_back(
                 {box->windowTitle(), box->text(), box->icon(), box->parent() != nullptr});
+            if (onBox) onBox();
             box->accept();
         });
         timer_.start(10);
     }
     std::vector<Box> boxes;
+    // Called with each box open, before it is answered.
+    std::function<void()> onBox;
 
   private:
     QTimer timer_;
 };
 
-class QtWindowTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
+// One QApplication for all cases, gone before the program's exit handlers run
+// Qt's own: a static one would outlive the statics it needs at its end.
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "qt_window_test";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
+        app_ = std::make_unique<QApplication>(argc_, argv_);
     }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[15] = "qt_window_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
 };
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using QtWindowTest = ::testing::Test;
 
 TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     FakeWinePrefix prefix({RegText("C:\\Korvash"), RegText("C:\\Dyvenhall")});
@@ -78,9 +96,17 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     EXPECT_EQ(window.Button()->geometry(), QRect(264, 8, 81, 33));
     EXPECT_EQ(window.Button()->text(), QStringLiteral("&Update Now"));
     EXPECT_TRUE(window.Button()->isEnabled());
-    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_EQ(window.Button()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_U));
+    EXPECT_FALSE(window.windowIcon().availableSizes().isEmpty());
+    EXPECT_EQ(window.frameGeometry().center(),
+              QGuiApplication::primaryScreen()->availableGeometry().center());
 
+    // A close request in the middle of the run is turned down.
+    std::vector<bool> closed;
+    answerer.onBox = [&] { closed.push_back(window.close()); };
     window.Button()->click();
+    EXPECT_EQ(closed, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(window.isVisible());
     ASSERT_EQ(answerer.boxes.size(), 2u);
     EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("Dyvenhall Skin Updater"));
     EXPECT_EQ(answerer.boxes[0].text,
@@ -95,6 +121,9 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     EXPECT_EQ(prefix.Read(u"Korvash/World/Custom/Trains/a/skin.dat"),
               "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\n");
     EXPECT_EQ(window.ExitCode(), 0);
+
+    // Once the run is over the window closes.
+    EXPECT_TRUE(window.close());
 }
 
 TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
