@@ -51,7 +51,13 @@ std::vector<std::string> SteamLibraries(const std::string& vdfText) {
     std::string line;
     while (std::getline(lines, line)) {
         const auto tokens = QuotedTokens(line);
-        if (tokens.size() == 2 && tokens[0] == "path" && !tokens[1].empty())
+        if (tokens.size() != 2 || tokens[1].empty()) continue;
+        // Steam before 2021 wrote `"1" "/path"`; since then `"path" "/path"`
+        // inside a numbered block, whose "apps" map numbers to sizes.
+        const bool numbered =
+            !tokens[0].empty() && std::all_of(tokens[0].begin(), tokens[0].end(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+        if (tokens[0] == "path" || (numbered && tokens[1].front() == '/'))
             libraries.push_back(tokens[1]);
     }
     return libraries;

@@ -15,7 +15,8 @@ struct PrefixChoice {
     bool searched = false;
 };
 
-// Steam library folders listed in a libraryfolders.vdf text ("path" entries).
+// Steam library folders listed in a libraryfolders.vdf text: "path" entries,
+// and the numbered entries of the older form.
 std::vector<std::string> SteamLibraries(const std::string& vdfText);
 
 // Candidate prefixes below `home`: ~/.wine, then steamapps/compatdata/*/pfx of

@@ -18,6 +18,13 @@ TEST(PrefixSearch, ReadsLibraryPathsFromLibraryfoldersVdf) {
         "\t\"contentstatsid\"\t\t\"-1\"\n}\n";
     EXPECT_EQ(SteamLibraries(vdf), (std::vector<std::string>{"/home/p/.local/share/Steam",
                                                              "/mnt/games/Steam \"Library\""}));
+    // The form Steam wrote before 2021.
+    const std::string old =
+        "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\t\"1600000000\"\n"
+        "\t\"ContentStatsID\"\t\t\"-1\"\n\t\"1\"\t\t\"/mnt/games/SteamLibrary\"\n"
+        "\t\"2\"\t\t\"/media/p/Steam\"\n}\n";
+    EXPECT_EQ(SteamLibraries(old),
+              (std::vector<std::string>{"/mnt/games/SteamLibrary", "/media/p/Steam"}));
     EXPECT_TRUE(SteamLibraries("").empty());
     EXPECT_TRUE(SteamLibraries("\"path\"").empty());
 }
