@@ -80,13 +80,32 @@ void MakeInstall(const FakeWinePrefix& prefix) {
 
 constexpr char kUpgradedA[] = "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nmine\r\n";
 
+// What the console prints for an update run on MakeInstall's skins.
+const std::string kRunOutput =
+    "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
+    "error: Could not find a kuid for gp38_hi_dyn_Cab\n       b not upgraded.\n"
+    "Skins have been upgraded.\ninformation: Skins have been upgraded.\n";
+
+// One App Paths key as Wine saves it; `view` is "" for the 64-bit view or
+// "Wow6432Node\\\\" for the 32-bit one.
+std::string AppPathsKey(const std::string& view, const std::string& exe, const std::string& value) {
+    return "[Software\\\\" + view + "Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\" +
+           exe + "] 1700000000\n#time=1da0000000000000\n\"Path\"=" + value + "\n\n";
+}
+
+void WriteSystemReg(const std::string& prefix, const std::string& keys) {
+    testing::WriteBytes(std::filesystem::path(prefix) / "system.reg",
+                        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                        "#arch=win64\n\n" +
+                            keys);
+}
+
+const std::string kWow = "Wow6432Node\\\\";
+
 TEST(LinuxProgram, ConsoleRunsAndAnswers) {
     const std::string scan =
         "Scanning for Skins...\n2 Skins need to be updated.\nUpdate now? [Y/n] ";
-    const std::string run =
-        "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
-        "error: Could not find a kuid for gp38_hi_dyn_Cab\n       b not upgraded.\n"
-        "Skins have been upgraded.\ninformation: Skins have been upgraded.\n";
+    const std::string& run = kRunOutput;
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -121,6 +140,76 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         EXPECT_EQ(prefix.Read(trains + u"b/skin.dat"), "1.3\r\ngp38\\Cab\r\n");
         EXPECT_EQ(prefix.Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), c.upgraded);
     }
+}
+
+TEST(LinuxProgram, ReadsTheInstallsFromEitherRegistryView) {
+    const std::string elsewhere = RegText("C:\\Elsewhere\\");
+    struct Case {
+        const char* name;
+        std::string keys;
+    };
+    const Case cases[] = {
+        {"64-bit view",
+         AppPathsKey("", "korvash.exe", kHost) + AppPathsKey("", "Korvash Dyvenhall.exe", kPaint)},
+        {"32-bit view", AppPathsKey(kWow, "korvash.exe", kHost) +
+                            AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint)},
+        {"32-bit view first", AppPathsKey("", "korvash.exe", elsewhere) +
+                                  AppPathsKey(kWow, "korvash.exe", kHost) +
+                                  AppPathsKey("", "Korvash Dyvenhall.exe", elsewhere) +
+                                  AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint)},
+        {"one in each view", AppPathsKey(kWow, "korvash.exe", kHost) +
+                                 AppPathsKey("", "Korvash Dyvenhall.exe", kPaint)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWinePrefix prefix({});
+        WriteSystemReg(prefix.Prefix(), c.keys);
+        MakeInstall(prefix);
+        const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
+                                         prefix.Folder().Root().string());
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output,
+                  "Scanning for Skins...\n2 Skins need to be updated.\n" + kRunOutput);
+        EXPECT_EQ(prefix.Read(u"GAMES/Korvash/world/custom/TRAINS/a/skin.dat"), kUpgradedA);
+    }
+}
+
+TEST(LinuxProgram, MissingKuidsComeInListingOrder) {
+    FakeWinePrefix prefix({kHost, kPaint});
+    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/config.txt", "kuid <kuid:1:100>\r\n");
+    prefix.Write(u"GAMES/Korvash/world/DISPATCHER/downloads/gp38_hi_dyn_Body/config.txt",
+                 "kuid <kuid:2:100>\r\n");
+    // Made in neither byte order nor listing order.
+    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
+    struct Skin {
+        std::u16string folder;
+        std::string before, after;
+    };
+    const Skin skins[] = {
+        {u"Zed", "1.3\r\nf7\\Body\r\n", "1.3\r\nf7\\Body\r\n"},
+        {u"Mid", "1.3\r\ngp38\\Cab\r\nx\r\n", "1.3\r\ngp38\\Cab\r\nx\r\n"},
+        {u"old", "1.5\r\ngp38\\Cab\r\n", "1.5\r\ngp38\\Cab\r\n"},
+        {u"alpha", "1.3\r\nsd40\\Roof\r\n", "1.3\r\nsd40\\Roof\r\n"},
+        {u"a", "1.3\r\ngp38\\Body\r\nmine\r\n", kUpgradedA},
+    };
+    for (const Skin& skin : skins) prefix.Write(trains + skin.folder + u"/skin.dat", skin.before);
+    prefix.MakeFolder(trains + u"empty");
+
+    const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
+                                     prefix.Folder().Root().string());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output,
+              "Scanning for Skins...\n4 Skins need to be updated.\n"
+              "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
+              "error: Could not find a kuid for sd40\n       alpha not upgraded.\n"
+              "error: Could not find a kuid for gp38_hi_dyn_Cab\n       Mid not upgraded.\n"
+              "error: Could not find a kuid for f7\n       Zed not upgraded.\n"
+              "Skins have been upgraded.\ninformation: Skins have been upgraded.\n");
+    for (const Skin& skin : skins) {
+        SCOPED_TRACE(std::string(skin.folder.begin(), skin.folder.end()));
+        EXPECT_EQ(prefix.Read(trains + skin.folder + u"/skin.dat"), skin.after);
+    }
+    EXPECT_FALSE(prefix.Exists(trains + u"empty/skin.dat"));
 }
 
 TEST(LinuxProgram, EndsWithAStatusThatSaysWhy) {
@@ -185,6 +274,10 @@ TEST(LinuxProgram, FindsThePrefixInSteamLibraries) {
                    "/.local/share/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + root.string() +
                    "/games/SteamLibrary\"\n\t\t\"label\"\t\t\"\"\n\t}\n}\n");
     makePrefix(root / "games/SteamLibrary/steamapps/compatdata/4242/pfx", true);
+    // Korvash's 32-bit installer wrote its key into the 32-bit view.
+    WriteSystemReg((root / "games/SteamLibrary/steamapps/compatdata/4242/pfx").string(),
+                   AppPathsKey(kWow, "korvash.exe", kHost) +
+                       AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint));
 
     Result result = RunProgram({"--console", "--yes"}, "", root.string());
     const std::string found = (root / "games/SteamLibrary/steamapps/compatdata/4242/pfx").string();
