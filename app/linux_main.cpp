@@ -10,7 +10,9 @@
 #include "app/prefix_search.h"
 #include "platform/files_posix.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #ifdef DSU_HAVE_QT
+#include "app/display_probe.h"
 #include "app/qt_front.h"
 #endif
 
@@ -24,6 +26,9 @@ const char kUsage[] =
     "Korvash is looked for in a Wine prefix: DIR when given, else WINEPREFIX,\n"
     "else ~/.wine and the Proton prefixes of every Steam library\n"
     "(steamapps/compatdata/*/pfx), keeping those whose registry names Korvash.\n"
+    "\n"
+    "It opens a window when DISPLAY or WAYLAND_DISPLAY names a display that\n"
+    "answers, and works on the terminal otherwise.\n"
     "\n"
     "  --console    work on the terminal even when a display is available\n"
     "  --yes        update without asking (console)\n"
@@ -40,6 +45,27 @@ std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
+
+#ifdef DSU_HAVE_QT
+// A window when a display is named and answers; Qt would end the program on
+// one that does not, so the console takes over then.
+bool UseWindow() {
+    if (!Env("QT_QPA_PLATFORM").empty()) return true;
+    if (Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty()) return false;
+    switch (dsu::app::ReachableWindowSystem()) {
+        case dsu::app::WindowSystem::X11:
+            return true;
+        case dsu::app::WindowSystem::Wayland:
+            // Without DISPLAY, Qt would not look for Wayland on its own.
+            setenv("QT_QPA_PLATFORM", "wayland", 1);
+            return true;
+        case dsu::app::WindowSystem::None:
+            break;
+    }
+    std::cerr << "dyvenhall-skin-updater: no display answers; working on the terminal\n";
+    return false;
+}
+#endif
 
 }  // namespace
 
@@ -69,11 +95,22 @@ int main(int argc, char** argv) {
         }
     }
 
+#ifdef DSU_HAVE_QT
+    const bool window = !console && UseWindow();
+#else
+    (void)console;  // built without a window: the console it is
+#endif
+
     const dsu::app::PrefixChoice choice =
         dsu::app::ChoosePrefix(named, Env("WINEPREFIX"), Env("HOME"));
     if (choice.prefix.empty()) {
-        std::cerr << "Korvash is installed in several Wine prefixes; choose one with --prefix:\n";
-        for (const std::string& prefix : choice.found) std::cerr << "  " << prefix << "\n";
+        std::string list =
+            "Korvash is installed in several Wine prefixes; choose one with --prefix:";
+        for (const std::string& prefix : choice.found) list += "\n  " + prefix;
+        std::cerr << list << "\n";
+#ifdef DSU_HAVE_QT
+        if (window) dsu::app::RunMessage(dsu::platform::FromUtf8(list), argc, argv);
+#endif
         return 2;
     }
     if (choice.searched && !choice.found.empty())
@@ -83,11 +120,7 @@ int main(int argc, char** argv) {
     auto registry = dsu::platform::MakeWineRegistry(choice.prefix);
 
 #ifdef DSU_HAVE_QT
-    const bool display = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty() ||
-                         !Env("QT_QPA_PLATFORM").empty();
-    if (!console && display) return dsu::app::RunWindow(*files, *registry, argc, argv);
-#else
-    (void)console;  // built without a window: the console it is
+    if (window) return dsu::app::RunWindow(*files, *registry, argc, argv);
 #endif
     return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
 }

@@ -95,13 +95,23 @@ void QtWindow::Show() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void QtWindow::ShowMessage(const std::u16string& text, platform::MessageKind kind) {
+void ShowMessageBox(QWidget* parent, const std::u16string& text, platform::MessageKind kind) {
     QString body = ToQString(text);
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(
         kind == platform::MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
-        ToQString(platform::kMessageTitle), body, QMessageBox::Ok, isVisible() ? this : nullptr);
+        ToQString(platform::kMessageTitle), body, QMessageBox::Ok, parent);
     box.exec();
+}
+
+void RunMessage(const std::u16string& text, int& argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationName(ToQString(platform::kMessageTitle));
+    ShowMessageBox(nullptr, text, platform::MessageKind::Error);
+}
+
+void QtWindow::ShowMessage(const std::u16string& text, platform::MessageKind kind) {
+    ShowMessageBox(isVisible() ? this : nullptr, text, kind);
 }
 
 void QtWindow::UpdateClicked() {

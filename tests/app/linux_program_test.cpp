@@ -308,6 +308,43 @@ TEST(LinuxProgram, FindsThePrefixInSteamLibraries) {
     EXPECT_EQ(result.output, "error: Trains could not be found.  You may have to reinstall.\n");
 }
 
+TEST(LinuxProgram, WorksOnTheTerminalWhenNoDisplayAnswers) {
+#ifdef DSU_HAVE_QT
+    const std::string note =
+        "dyvenhall-skin-updater: no display answers; working on the terminal\n";
+#else
+    const std::string note;  // no window to fall back from
+#endif
+    testing::TempFolder runtime;
+    runtime.MakeFolder(u"wayland-0");  // a folder where the compositor's socket would be
+    struct Case {
+        const char* name;
+        std::vector<std::string> env;
+        std::string note;
+    };
+    const Case cases[] = {
+        {"none named", {}, ""},
+        {"X server gone", {"DISPLAY=:64123"}, note},
+        {"no compositor",
+         {"WAYLAND_DISPLAY=wayland-0", "XDG_RUNTIME_DIR=" + runtime.Root().string()},
+         note},
+        {"neither",
+         {"DISPLAY=:64123", "WAYLAND_DISPLAY=wayland-9",
+          "XDG_RUNTIME_DIR=" + runtime.Root().string()},
+         note},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWinePrefix prefix({kHost, kPaint});
+        MakeInstall(prefix);
+        const Result result = RunProgram({"--yes", "--prefix", prefix.Prefix()}, "",
+                                         prefix.Folder().Root().string(), c.env);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output,
+                  c.note + "Scanning for Skins...\n2 Skins need to be updated.\n" + kRunOutput);
+    }
+}
+
 TEST(LinuxProgram, CommandLine) {
     testing::TempFolder home;
     Result result = RunProgram({"--version"}, "", home.Root().string());

@@ -142,5 +142,22 @@ TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
     EXPECT_NE(window.ExitCode(), 0);
 }
 
+TEST_F(QtWindowTest, AMessageBoxOfItsOwn) {
+    struct Case {
+        platform::MessageKind kind;
+        QMessageBox::Icon icon;
+    };
+    for (const Case& c : {Case{platform::MessageKind::Error, QMessageBox::Critical},
+                          Case{platform::MessageKind::Information, QMessageBox::Information}}) {
+        BoxAnswerer answerer;
+        ShowMessageBox(nullptr, u"Several:\r\n  /a\r\n  /b", c.kind);
+        ASSERT_EQ(answerer.boxes.size(), 1u);
+        EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("Dyvenhall Skin Updater"));
+        EXPECT_EQ(answerer.boxes[0].text, QStringLiteral("Several:\n  /a\n  /b"));
+        EXPECT_EQ(answerer.boxes[0].icon, c.icon);
+        EXPECT_FALSE(answerer.boxes[0].hasParent);
+    }
+}
+
 }  // namespace
 }  // namespace dsu::app
