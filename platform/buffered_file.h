@@ -12,6 +12,7 @@ namespace dsu::platform {
 
 class BufferedTextReader : public TextReader {
   public:
+    ~BufferedTextReader() override;
     bool AtEnd() override;
     void ReadLine(std::string& line) override;
     bool ReadLineUpTo(std::string& line, std::size_t limit) override;
