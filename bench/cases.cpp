@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "app/main_form.h"
 #include "bench/support.h"
@@ -18,24 +19,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A working copy of one generated install. The whole install is copied once;
-// the folders the update run writes to are copied afresh before every run.
+// A working copy of one generated install. The whole install is copied once
+// and kept for later runs (the jobs never write to the content folders); the
+// folders the update run writes to are copied afresh before every run.
 class Install {
   public:
     Install(std::string generated, std::string work)
-        : generated_(std::move(generated)), root_(std::move(work) + "/install") {}
+        : generated_(std::move(generated)),
+          root_(work + "/install"),
+          stamp_(std::move(work) + "/copied") {}
 
     const std::string& Root() {
-        if (!copied_) {
+        if (!copied_ && !fs::exists(stamp_)) {
             fs::remove_all(fs::path(root_).parent_path());
             fs::create_directories(root_);
             fs::copy(generated_, root_, fs::copy_options::recursive);
-            copied_ = true;
+            std::ofstream(stamp_).put('\n');
+            fresh_ = true;
         }
+        copied_ = true;
         return root_;
     }
     void Refresh() {
         Root();
+        if (std::exchange(fresh_, false)) return;
         for (const char* part : {"/Korvash/World/Custom/Trains", "/Dyvenhall"}) {
             fs::remove_all(root_ + part);
             fs::copy(generated_ + part, root_ + part, fs::copy_options::recursive);
@@ -47,7 +54,9 @@ class Install {
   private:
     std::string generated_;
     std::string root_;
+    std::string stamp_;
     bool copied_ = false;
+    bool fresh_ = false;  // nothing has written to the copy yet
 };
 
 // Times `job` alone; what comes before it is set-up.
@@ -111,13 +120,15 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                                  });
                              }});
             cases.push_back({"scan/plain/" + size, scanReps, [install] {
-                                 const std::string root =
-                                     install->Korvash() + "/World/dispatcher/downloads";
+                                 const std::string root = ProgramHostPath(
+                                     install->Root(),
+                                     install->Korvash() + "/World/dispatcher/downloads");
                                  return Measure([&] { return PlainKuidScan(root); });
                              }});
         }
 
         cases.push_back({"survey/code/" + size, reps, [install] {
+                             install->Refresh();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
                              app::frmMain form(*env.files, *env.registry, view);
@@ -127,7 +138,9 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                              });
                          }});
         cases.push_back({"survey/plain/" + size, reps, [install] {
-                             const std::string korvash = install->Korvash();
+                             install->Refresh();
+                             const std::string korvash =
+                                 ProgramHostPath(install->Root(), install->Korvash());
                              return Measure([&] { return PlainSurvey(korvash); });
                          }});
 
@@ -148,8 +161,10 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                          }});
         cases.push_back({"update/plain/" + size, reps, [install] {
                              install->Refresh();
-                             const std::string korvash = install->Korvash();
-                             const std::string dyvenhall = install->Dyvenhall();
+                             const std::string korvash =
+                                 ProgramHostPath(install->Root(), install->Korvash());
+                             const std::string dyvenhall =
+                                 ProgramHostPath(install->Root(), install->Dyvenhall());
                              Figures figures =
                                  Measure([&] { return PlainUpdate(korvash, dyvenhall); });
                              figures.items = CountAtVersion(korvash, "1.5");

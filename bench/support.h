@@ -29,6 +29,11 @@ Environment MakeEnvironment(const std::string& root);
 // services of `MakeEnvironment(root)` take it.
 std::u16string SystemPath(const std::string& root, const std::string& host);
 
+// The host path by which the program reaches `host` (below `root`): on Linux
+// through the Wine prefix's drive link, so that the baselines walk the same
+// path; on Windows `host` itself.
+std::string ProgramHostPath(const std::string& root, const std::string& host);
+
 // Peak memory of the process, in bytes. Where the system allows it the peak
 // is reset first, so that each measurement has its own.
 void ResetPeakMemory();

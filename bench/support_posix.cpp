@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,7 +123,16 @@ std::u16string SystemPath(const std::string& root, const std::string& host) {
     return path;
 }
 
+std::string ProgramHostPath(const std::string& root, const std::string& host) {
+    const std::filesystem::path r(root);
+    return (r.parent_path() / "prefix" / "dosdevices" / "c:" / r.filename()).string() +
+           host.substr(root.size());
+}
+
 void ResetPeakMemory() {
+    // Heap memory that earlier work freed would otherwise be reused without
+    // showing in the peak.
+    ::malloc_trim(0);
     // "5" resets the peak resident set size (Linux 4.0 and later).
     if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
         std::fputs("5", f);

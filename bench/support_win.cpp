@@ -111,6 +111,8 @@ Environment MakeEnvironment(const std::string& root) {
 
 std::u16string SystemPath(const std::string&, const std::string& host) { return Windows(host); }
 
+std::string ProgramHostPath(const std::string&, const std::string& host) { return host; }
+
 // The peak working set cannot be reset; each case runs in its own process
 // when its own peak is wanted.
 void ResetPeakMemory() {}
