@@ -37,9 +37,13 @@ const char kUsage[] =
     "  --version    show the version\n"
     "\n"
     "On the console, each status text is printed on a line of its own and each\n"
-    "message as 'error: TEXT' or 'information: TEXT'. Exit status: 0 after a\n"
-    "finished or declined update, 1 when an install is missing or an operation\n"
-    "failed, 2 for a wrong command line or when several prefixes hold Korvash.\n";
+    "message as 'error: TEXT' or 'information: TEXT', its further lines indented\n"
+    "under TEXT. Before updating it asks 'Update now? [Y/n]': Enter or y updates,\n"
+    "n or the end of the input does not.\n"
+    "\n"
+    "Exit status: 0 after a finished or declined update, 1 when an install is\n"
+    "missing or an operation failed, 2 for a wrong command line or when several\n"
+    "prefixes hold Korvash.\n";
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
