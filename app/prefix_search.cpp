@@ -80,6 +80,7 @@ std::vector<std::string> CandidatePrefixes(const std::string& home) {
         fs::path(home) / ".steam/steam",
         fs::path(home) / ".local/share/Steam",
         fs::path(home) / ".var/app/com.valvesoftware.Steam/.local/share/Steam",
+        fs::path(home) / "snap/steam/common/.local/share/Steam",
     };
     for (const fs::path& root : steamRoots) {
         std::vector<fs::path> libraries = {root};

@@ -20,7 +20,7 @@ struct PrefixChoice {
 std::vector<std::string> SteamLibraries(const std::string& vdfText);
 
 // Candidate prefixes below `home`: ~/.wine, then steamapps/compatdata/*/pfx of
-// every library of native and Flatpak Steam, each once, in that order.
+// every library of native, Flatpak and Snap Steam, each once, in that order.
 std::vector<std::string> CandidatePrefixes(const std::string& home);
 
 // `named` (--prefix) or `winePrefix` (WINEPREFIX) when given; otherwise the

@@ -43,12 +43,18 @@ TEST(PrefixSearch, CandidatesComeOnceInOrder) {
                "\"path\" \"" + (root / ".local/share/Steam").string() + "\"\n\"path\" \"" +
                    (root / "lib").string() + "\"\n");
     home.MakeFolder(u"lib/steamapps/compatdata/5/pfx");
+    home.MakeFolder(
+        u".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7/pfx");
+    home.MakeFolder(u"snap/steam/common/.local/share/Steam/steamapps/compatdata/8/pfx");
 
     const std::vector<std::string> expected = {
         (root / ".wine").string(),
         (root / ".steam/steam/steamapps/compatdata/10/pfx").string(),
         (root / ".steam/steam/steamapps/compatdata/20/pfx").string(),
         (root / "lib/steamapps/compatdata/5/pfx").string(),
+        (root / ".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7/pfx")
+            .string(),
+        (root / "snap/steam/common/.local/share/Steam/steamapps/compatdata/8/pfx").string(),
     };
     EXPECT_EQ(CandidatePrefixes(root.string()), expected);
 }
