@@ -37,6 +37,8 @@ class Install {
             std::ofstream(stamp_).put('\n');
             fresh_ = true;
         }
+        // The baselines walk the prefix's drive link, so it is laid out here.
+        if (!copied_) MakeEnvironment(root_);
         copied_ = true;
         return root_;
     }
