@@ -142,6 +142,25 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
     }
 }
 
+TEST(LinuxProgram, ARunEndsOnAFailure) {
+    FakeWinePrefix prefix({kHost, kPaint});
+    MakeInstall(prefix);
+    // Where a's new descriptor is to be written, a folder is in the way.
+    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
+    prefix.MakeFolder(trains + u"a/skin.dat.tmp");
+    const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
+                                     prefix.Folder().Root().string());
+    EXPECT_EQ(result.status, 1);
+    // The run stops there, without its closing message, and b is left alone.
+    EXPECT_EQ(result.output,
+              "Scanning for Skins...\n2 Skins need to be updated.\n"
+              "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
+              "error: Could not create "
+              "C:\\Games\\Korvash\\World\\Custom\\Trains\\a\\skin.dat.tmp: Is a directory.\n");
+    EXPECT_EQ(prefix.Read(trains + u"a/skin.dat"), "1.3\r\ngp38\\Body\r\nmine\r\n");
+    EXPECT_EQ(prefix.Read(trains + u"b/skin.dat"), "1.3\r\ngp38\\Cab\r\n");
+}
+
 TEST(LinuxProgram, ReadsTheInstallsFromEitherRegistryView) {
     const std::string elsewhere = RegText("C:\\Elsewhere\\");
     struct Case {
