@@ -270,6 +270,23 @@ TEST_F(LinuxWindow, AnUpdateRunAndTheCloseBox) {
     EXPECT_EQ(program.Status(), 0);
 }
 
+TEST_F(LinuxWindow, ARunThatFailsEndsTheProgram) {
+    FakeWinePrefix prefix({kHost, kPaint});
+    MakeInstall(prefix);
+    prefix.MakeFolder(u"Games/Korvash/World/Custom/Trains/a/skin.dat.tmp");
+    Program program(x_, {"--prefix", prefix.Prefix()}, prefix.Folder().Root());
+
+    const auto window = x_.WaitForNew(kCaption);
+    ASSERT_TRUE(window) << program.Output();
+    x_.Type(*window, "alt+u");
+    const auto box = x_.WaitForNew(kBoxTitle);
+    ASSERT_TRUE(box);
+    x_.Type(*box, "Return");
+    EXPECT_EQ(program.Status(), 1);
+    EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/a/skin.dat"),
+              "1.3\r\ngp38\\Body\r\n");
+}
+
 TEST_F(LinuxWindow, EndsWithOneBox) {
     namespace fs = std::filesystem;
     struct Case {
