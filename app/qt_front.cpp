@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QEventLoop>
 #include <QIcon>
 #include <QMessageBox>
@@ -81,9 +80,8 @@ void QtWindow::Repaint() {
 }
 
 void QtWindow::KeepAlive() {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now - lastPaint_ < 100) return;
-    lastPaint_ = now;
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < 100) return;
+    sincePaint_.start();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 

@@ -1,6 +1,7 @@
 // The Linux program's window, with Qt Widgets.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
@@ -38,7 +39,8 @@ class QtWindow final : public QWidget, public View {
     frmMain form_;
     QLabel* label_;
     QPushButton* button_;
-    qint64 lastPaint_ = 0;
+    // Monotonic: a clock set back must not stop the painting.
+    QElapsedTimer sincePaint_;
     bool busy_ = false;
 };
 
