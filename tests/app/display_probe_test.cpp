@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tests/support/temp_folder.h"
+#include "tests/support/xvfb.h"
 
 namespace dsu::app {
 namespace {
@@ -39,45 +40,8 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-// An Xvfb of its own; it names its display once it accepts connections.
-class Xvfb {
-  public:
-    Xvfb() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                   "320x200x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char buffer[32];
-        std::string number;
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-            number.append(buffer, static_cast<std::size_t>(n));
-            if (number.find('\n') != std::string::npos) break;
-        }
-        close(fds[0]);
-        while (!number.empty() && (number.back() == '\n')) number.pop_back();
-        if (!number.empty()) display_ = ":" + number;
-    }
-    ~Xvfb() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    const std::string& Display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 TEST(DisplayProbe, TellsWhetherADisplayAnswers) {
-    Xvfb xvfb;
+    testing::Xvfb xvfb("320x200x24");
     ASSERT_FALSE(xvfb.Display().empty()) << "Xvfb did not start";
     testing::TempFolder runtime;
     runtime.MakeFolder(u"wayland-0");  // no socket

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/wine_prefix.h"
+#include "tests/support/xvfb.h"
 
 namespace dsu::app {
 namespace {
@@ -69,36 +70,14 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
 class XServer {
   public:
     XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                   "1024x768x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // Xvfb writes the display's number once it accepts connections.
-        std::string number;
-        char buffer[32];
-        for (ssize_t n; number.find('\n') == std::string::npos &&
-                        (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-            number.append(buffer, static_cast<std::size_t>(n));
-        close(fds[0]);
-        if (number.empty()) return;
-        display_ = ":" + number.substr(0, number.find('\n'));
+        if (xvfb_.Display().empty()) return;
+        display_ = xvfb_.Display();
         connection_ = xcb_connect(display_.c_str(), nullptr);
         if (xcb_connection_has_error(connection_)) return;
         root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
     }
     ~XServer() {
         if (connection_ != nullptr) xcb_disconnect(connection_);
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
     }
     bool Ready() const { return root_ != 0; }
     const std::string& Display() const { return display_; }
@@ -185,7 +164,7 @@ class XServer {
         waitpid(pid, nullptr, 0);
     }
 
-    pid_t pid_ = -1;
+    testing::Xvfb xvfb_;
     std::string display_;
     xcb_connection_t* connection_ = nullptr;
     xcb_window_t root_ = 0;
