@@ -23,7 +23,9 @@ constexpr wchar_t kTitle[] = L"Dyvenhall Skin Updater";
 constexpr wchar_t kAppPaths[] = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 constexpr wchar_t kHostKey[] = L"korvash.exe";
 constexpr wchar_t kPaintKey[] = L"Korvash Dyvenhall.exe";
-constexpr DWORD kDeadlineMs = 15000;
+// Generous: every wait polls and returns as soon as its condition holds, and
+// Wine starts processes slowly while other tests load the machine.
+constexpr DWORD kDeadlineMs = 60000;
 
 std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
 
