@@ -37,7 +37,10 @@ QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
       button_(new QPushButton(ToQString(kUpdateButtonText), this)) {
     setWindowTitle(ToQString(kCaption));
     ::InitResources();
-    setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     setFixedSize(kClientWidth, kClientHeight);
     button_->setGeometry(264, 8, 81, 33);
     button_->setDefault(true);

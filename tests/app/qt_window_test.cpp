@@ -97,7 +97,8 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     EXPECT_EQ(window.Button()->text(), QStringLiteral("&Update Now"));
     EXPECT_TRUE(window.Button()->isEnabled());
     EXPECT_EQ(window.Button()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_U));
-    EXPECT_FALSE(window.windowIcon().availableSizes().isEmpty());
+    for (const int size : {16, 32, 48, 256})
+        EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(size, size))) << size;
     EXPECT_EQ(window.frameGeometry().center(),
               QGuiApplication::primaryScreen()->availableGeometry().center());
 
