@@ -3,6 +3,7 @@
 // the window, its label, its button and its message boxes found and used.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -29,9 +30,14 @@ constexpr DWORD kDeadlineMs = 60000;
 
 std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
 
+// The program this build made, or the one named by DSU_PROGRAM (a host path),
+// such as the .exe unpacked from the release ZIP.
 std::wstring ProgramPath() {
+    std::string host = DSU_PROGRAM;
+    if (const char* named = std::getenv("DSU_PROGRAM"); named != nullptr && *named != '\0')
+        host = named;
     std::wstring path = L"Z:";
-    for (const char c : std::string(DSU_PROGRAM)) path += c == '/' ? L'\\' : wchar_t(c);
+    for (const char c : host) path += c == '/' ? L'\\' : wchar_t(c);
     return path;
 }
 
@@ -636,6 +642,103 @@ TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.ExitCode(), 0u);
     EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+}
+
+// The .exe's own resources, which Windows and Explorer read without running it.
+class ProgramFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        module_ = LoadLibraryExW(ProgramPath().c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module_, nullptr) << GetLastError();
+    }
+    void TearDown() override {
+        if (module_ != nullptr) FreeLibrary(module_);
+    }
+    std::string Resource(LPCWSTR name, LPCWSTR type) const {
+        const HRSRC found = FindResourceW(module_, name, type);
+        if (found == nullptr) return {};
+        const auto* data = static_cast<const char*>(LockResource(LoadResource(module_, found)));
+        return data == nullptr ? std::string() : std::string(data, SizeofResource(module_, found));
+    }
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(ProgramFileTest, CarriesTheProjectVersion) {
+    const std::wstring path = ProgramPath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    const auto query = [&](const std::wstring& name) -> void* {
+        void* value = nullptr;
+        UINT length = 0;
+        return VerQueryValueW(info.data(), name.c_str(), &value, &length) && length > 0 ? value
+                                                                                        : nullptr;
+    };
+    const auto text = [&](const wchar_t* name) {
+        const auto* value =
+            static_cast<const wchar_t*>(query(L"\\StringFileInfo\\040904B0\\"s + name));
+        return value != nullptr ? std::wstring(value) : std::wstring(L"(none)");
+    };
+
+    std::wstring expected;
+    for (const char c : std::string(DSU_VERSION)) expected += wchar_t(c);
+    expected += L".0";
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                  std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                  std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+                  std::to_wstring(LOWORD(fixed->dwFileVersionLS)),
+              expected);
+    EXPECT_EQ(text(L"FileVersion"), expected);
+    EXPECT_EQ(text(L"ProductVersion"), expected);
+    EXPECT_EQ(text(L"FileDescription"), L"Dyvenhall Skin Updater");
+    EXPECT_EQ(text(L"OriginalFilename"), L"DyvenhallSkinUpdater.exe");
+
+    // The manifest names the same version.
+    EXPECT_NE(Resource(MAKEINTRESOURCEW(1), RT_MANIFEST)
+                  .find("name=\"Dyvenhall.SkinUpdater\" version=\"" DSU_VERSION ".0\""),
+              std::string::npos);
+}
+
+TEST_F(ProgramFileTest, CarriesItsIconAtEverySizeExplorerShows) {
+    const std::string group = Resource(MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    ASSERT_GE(group.size(), 6u);
+    for (const int size : {16, 32, 48, 256}) {
+        SCOPED_TRACE(size);
+        const int id =
+            LookupIconIdFromDirectoryEx(reinterpret_cast<PBYTE>(const_cast<char*>(group.data())),
+                                        TRUE, size, size, LR_DEFAULTCOLOR);
+        ASSERT_NE(id, 0);
+        std::string image = Resource(MAKEINTRESOURCEW(id), RT_ICON);
+        ASSERT_FALSE(image.empty());
+        const HICON icon =
+            CreateIconFromResourceEx(reinterpret_cast<PBYTE>(image.data()), DWORD(image.size()),
+                                     TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
+        ASSERT_NE(icon, nullptr);
+        // An image of exactly this size, not one scaled from another.
+        ICONINFO parts{};
+        ASSERT_TRUE(GetIconInfo(icon, &parts));
+        BITMAP bitmap{};
+        GetObjectW(parts.hbmColor, sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, size);
+        EXPECT_EQ(bitmap.bmHeight, size);
+        DeleteObject(parts.hbmColor);
+        DeleteObject(parts.hbmMask);
+        DestroyIcon(icon);
+    }
+}
+
+TEST_F(ProgramFileTest, CarriesItsManifest) {
+    const std::string manifest = Resource(MAKEINTRESOURCEW(1), RT_MANIFEST);
+    for (const char* part :
+         {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          "<requestedExecutionLevel level=\"asInvoker\"", ">PerMonitorV2, PerMonitor<",
+          "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
 }
 
 }  // namespace
