@@ -13,8 +13,10 @@ Xvfb::Xvfb(const char* screen) {
     if (pid_ == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", screen,
-               static_cast<char*>(nullptr));
+        // -noreset: by default the server resets when its last client leaves,
+        // and a connection made during the reset is refused.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
+               "0", screen, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
