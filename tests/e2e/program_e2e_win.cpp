@@ -715,11 +715,12 @@ TEST_F(ProgramFileTest, CarriesItsIconAtEverySizeExplorerShows) {
         ASSERT_NE(id, 0);
         std::string image = Resource(MAKEINTRESOURCEW(id), RT_ICON);
         ASSERT_FALSE(image.empty());
+        // Desired size 0: the image's own size, so one scaled from another
+        // size does not pass.
         const HICON icon =
             CreateIconFromResourceEx(reinterpret_cast<PBYTE>(image.data()), DWORD(image.size()),
-                                     TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
+                                     TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR);
         ASSERT_NE(icon, nullptr);
-        // An image of exactly this size, not one scaled from another.
         ICONINFO parts{};
         ASSERT_TRUE(GetIconInfo(icon, &parts));
         BITMAP bitmap{};
