@@ -17,6 +17,11 @@ FolderKuid colFolderKuids::Add(std::u16string key, std::u16string kuid) {
     return record;
 }
 
+void colFolderKuids::Reserve(std::size_t count) {
+    order_.reserve(count);
+    byKey_.reserve(count);
+}
+
 FolderKuid colFolderKuids::Item(std::size_t position) const {
     if (position < 1 || position > order_.size()) throw NotFoundError();
     return order_[position - 1];

@@ -38,6 +38,9 @@ class colFolderKuids {
     // As Item(key), but null when there is none.
     FolderKuid Find(std::u16string_view key) const;
     std::size_t Count() const { return order_.size(); }
+    // Makes room for `count` records in all, so that adding them does not
+    // rebuild the index again and again.
+    void Reserve(std::size_t count);
     // Takes a record out; the others keep their order. Throws NotFoundError.
     void Remove(std::size_t position);
     void Remove(std::u16string_view key);

@@ -34,6 +34,7 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
                      const std::function<void()>& onFolder) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
+    table.Reserve(table.Count() + subfolders.size());
 
     std::string line;
     for (const std::u16string& subfolder : subfolders) {

@@ -357,8 +357,7 @@ class PosixFileSystem final : public FileSystem {
         const int error = errno;
         ::closedir(d);
         if (error != 0) Fail(u"list", folder, error);
-        std::sort(names.begin(), names.end(),
-                  [](const auto& a, const auto& b) { return ListingOrder(a, b); });
+        SortListing(names);
         return names;
     }
 
@@ -376,16 +375,19 @@ std::string DefaultWinePrefix() {
 
 std::string HostPath(const std::string& prefix, std::u16string_view path) {
     std::string host;
+    host.reserve(prefix.size() + path.size() + 16);
     if (path.size() >= 2 && path[1] == u':' &&
         ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'))) {
-        const char drive = static_cast<char>(path[0] | 0x20);
-        host = prefix + "/dosdevices/" + drive + ':';
+        host += prefix;
+        host += "/dosdevices/";
+        host += static_cast<char>(path[0] | 0x20);
+        host += ':';
         path.remove_prefix(2);
         if (!path.empty() && path[0] != u'\\') host += '/';
     }
-    std::string rest = ToUtf8(path);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    host += rest;
+    const std::size_t rest = host.size();
+    AppendUtf8(host, path);
+    std::replace(host.begin() + static_cast<std::ptrdiff_t>(rest), host.end(), '\\', '/');
     // A trailing separator names the same folder; drop it so that parents
     // and names split cleanly.
     while (host.size() > 1 && host.back() == '/') host.pop_back();

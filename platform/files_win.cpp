@@ -236,8 +236,7 @@ class WinFileSystem final : public FileSystem {
         const DWORD error = GetLastError();
         FindClose(find);
         if (error != ERROR_NO_MORE_FILES) Fail(u"list", folder, error);
-        std::sort(names.begin(), names.end(),
-                  [](const auto& a, const auto& b) { return ListingOrder(a, b); });
+        SortListing(names);
         return names;
     }
 };

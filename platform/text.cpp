@@ -66,23 +66,46 @@ bool ListingOrder(std::u16string_view a, std::u16string_view b) {
     return folded != 0 ? folded < 0 : a < b;
 }
 
+void SortListing(std::vector<std::u16string>& names) {
+    // Folding inside every comparison, and swapping the names themselves, was
+    // most of a large folder's listing time.
+    std::vector<std::u16string> folded;
+    folded.reserve(names.size());
+    for (const std::u16string& name : names) folded.push_back(FoldCase(name));
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int byFolded = folded[a].compare(folded[b]);
+        return byFolded != 0 ? byFolded < 0 : names[a] < names[b];
+    });
+    std::vector<std::u16string> sorted;
+    sorted.reserve(names.size());
+    for (const std::size_t i : order) sorted.push_back(std::move(names[i]));
+    names = std::move(sorted);
+}
+
 std::size_t FoldedHash::operator()(std::u16string_view text) const {
-    // FNV-1a over the folded code units.
+    // FNV-1a over the folded code units, a unit at a time.
     const auto& map = Upcase().map;
     std::uint64_t h = 1469598103934665603ull;
-    for (char16_t c : text) {
-        const char16_t u = map[c];
-        h = (h ^ (u & 0xFF)) * 1099511628211ull;
-        h = (h ^ (u >> 8)) * 1099511628211ull;
-    }
+    for (char16_t c : text) h = (h ^ map[c]) * 1099511628211ull;
     return static_cast<std::size_t>(h);
 }
 
 std::string ToUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
+    AppendUtf8(out, text);
+    return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+    out.reserve(out.size() + text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
@@ -91,9 +114,7 @@ std::string ToUtf8(std::u16string_view text) {
             out += static_cast<char>(c - 0xDC00);  // a byte that was not UTF-8
             continue;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
+        if (c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
             out += static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
@@ -107,7 +128,6 @@ std::string ToUtf8(std::u16string_view text) {
             out += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out;
 }
 
 std::u16string FromUtf8(std::string_view bytes) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dsu::platform {
 
@@ -20,6 +21,8 @@ bool EqualFolded(std::u16string_view a, std::u16string_view b);
 int CompareFolded(std::u16string_view a, std::u16string_view b);
 // The order of every listing: by folded name, ties broken by the exact name.
 bool ListingOrder(std::u16string_view a, std::u16string_view b);
+// Sorts `names` into ListingOrder, folding each name once.
+void SortListing(std::vector<std::u16string>& names);
 
 struct FoldedHash {
     using is_transparent = void;
@@ -41,6 +44,7 @@ std::string ToCodePage(std::u16string_view text);
 // as U+DC80..U+DCFF and are written back as the same bytes, so that no host
 // name is lost on its way through 16-bit text.
 std::string ToUtf8(std::u16string_view text);
+void AppendUtf8(std::string& out, std::u16string_view text);
 std::u16string FromUtf8(std::string_view bytes);
 
 // ASCII only: for the fixed texts of the program.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace dsu::platform {
 namespace {
 
@@ -36,6 +40,24 @@ TEST(Text, ListingOrderIgnoresCaseThenBreaksTiesByExactName) {
     EXPECT_EQ(names, expected);
 }
 
+// SortListing folds each name once; it must give exactly the comparator's order.
+TEST(Text, SortListingGivesListingOrder) {
+    const std::u16string letters[] = {u"a", u"A", u"\u00e4", u"\u00c4",
+                                      u"_", u"1", u"\u00df", u"\U0001F600"};
+    std::vector<std::u16string> names = {u""};
+    for (const auto& x : letters)
+        for (const auto& y : letters) {
+            names.push_back(x + y);
+            names.push_back(y + u"b" + x);
+        }
+    std::vector<std::u16string> expected = names;
+    std::sort(expected.begin(), expected.end(),
+              [](auto& x, auto& y) { return ListingOrder(x, y); });
+    std::reverse(names.begin(), names.end());
+    SortListing(names);
+    EXPECT_EQ(names, expected);
+}
+
 TEST(Text, EveryCodePageByteSurvivesTheRoundTrip) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
@@ -52,6 +74,9 @@ TEST(Text, Utf8KeepsBytesThatAreNotUtf8) {
     for (const std::string& bytes : cases) EXPECT_EQ(ToUtf8(FromUtf8(bytes)), bytes);
     EXPECT_EQ(FromUtf8("\xf0\x9f\x98\x80"), u"\U0001F600");
     EXPECT_EQ(ToUtf8(u"caf\u00e9"), "caf\xc3\xa9");
+    std::string path = "/prefix/";
+    AppendUtf8(path, u"caf\u00e9\U0001F600");
+    EXPECT_EQ(path, "/prefix/caf\xc3\xa9\xf0\x9f\x98\x80");
 }
 
 }  // namespace
