@@ -305,6 +305,10 @@ class Installs {
     TempFolder temp_;
 };
 
+// The main window's label and button, in their creation order.
+HWND Label(HWND window) { return GetWindow(window, GW_CHILD); }
+HWND Button(HWND window) { return GetWindow(Label(window), GW_HWNDNEXT); }
+
 class ProgramTest : public ::testing::Test {
   protected:
     void TearDown() override { DeleteAppPaths(); }
@@ -318,8 +322,6 @@ class ProgramTest : public ::testing::Test {
         EXPECT_TRUE(!host || hostCode == 0) << "reg.exe add: " << hostCode;
         EXPECT_TRUE(!paint || paintCode == 0) << "reg.exe add: " << paintCode;
     }
-    static HWND Label(HWND window) { return GetWindow(window, GW_CHILD); }
-    static HWND Button(HWND window) { return GetWindow(Label(window), GW_HWNDNEXT); }
     static bool LabelReads(HWND window, const std::wstring& text) {
         return WaitFor([&] { return Text(Label(window)) == text; });
     }
@@ -496,6 +498,35 @@ TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {
     EXPECT_EQ(installs.SkinDat(u"c_sd40"), "");
 }
 
+// The client area and the controls, in the window's pixels: the 96-dpi
+// layout scaled with MulDiv(v, dpi, 96).
+void ExpectLayoutAt(HWND window, int dpi) {
+    const auto scaled = [dpi](int v) { return MulDiv(v, dpi, 96); };
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, scaled(353));
+    EXPECT_EQ(client.bottom, scaled(49));
+
+    const auto childRect = [&](HWND child) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    const RECT button = childRect(Button(window));
+    EXPECT_EQ(button.left, scaled(264));
+    EXPECT_EQ(button.top, scaled(8));
+    EXPECT_EQ(button.right, scaled(264 + 81));
+    EXPECT_EQ(button.bottom, scaled(8 + 33));
+
+    // One line, at the left margin and centred from top to bottom.
+    const RECT label = childRect(Label(window));
+    EXPECT_EQ(label.left, scaled(8));
+    EXPECT_LE(std::abs(label.top + label.bottom - client.bottom), 1)
+        << label.top << ".." << label.bottom;
+    EXPECT_GT(label.right - label.left, scaled(50));
+}
+
 TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
     Installs installs;
     installs.MakeFull();
@@ -510,28 +541,8 @@ TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
 
-    RECT client;
-    GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 353);
-    EXPECT_EQ(client.bottom, 49);
-
-    auto childRect = [&](HWND child) {
-        RECT rect;
-        GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-        return rect;
-    };
-    const RECT button = childRect(Button(window));
-    EXPECT_EQ(button.left, 264);
-    EXPECT_EQ(button.top, 8);
-    EXPECT_EQ(button.right, 345);
-    EXPECT_EQ(button.bottom, 41);
+    ExpectLayoutAt(window, 96);
     EXPECT_EQ(Text(Button(window)), L"&Update Now");
-
-    const RECT label = childRect(Label(window));
-    EXPECT_EQ(label.left, 8);
-    EXPECT_LE(std::abs(label.top + label.bottom - 49), 1) << label.top << ".." << label.bottom;
-    EXPECT_GT(label.right - label.left, 50);
 
     // Centred on the screen.
     RECT frame;
@@ -583,25 +594,7 @@ TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
     ASSERT_TRUE(window);
     ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
 
-    // MulDiv(v, 144, 96) of the 96-dpi layout.
-    RECT client;
-    GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 530);
-    EXPECT_EQ(client.bottom, 74);
-    auto childRect = [&](HWND child) {
-        RECT rect;
-        GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-        return rect;
-    };
-    const RECT button = childRect(Button(window));
-    EXPECT_EQ(button.left, 396);
-    EXPECT_EQ(button.top, 12);
-    EXPECT_EQ(button.right, 518);
-    EXPECT_EQ(button.bottom, 62);
-    const RECT label = childRect(Label(window));
-    EXPECT_EQ(label.left, 12);
-    EXPECT_LE(std::abs(label.top + label.bottom - 74), 1) << label.top << ".." << label.bottom;
+    ExpectLayoutAt(window, 144);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program->ExitCode(), 0u);
