@@ -191,35 +191,30 @@ void SimulatedDisk::SyncFolder(const std::u16string& key) {
         if (r.folder == key) r.durable = true;
 }
 
-std::vector<std::u16string> SimulatedDisk::ListSubfolders(const std::u16string& folder) {
-    std::vector<std::u16string> names;
+std::vector<std::u16string> SimulatedDisk::ListEntries(const std::u16string& folder,
+                                                       bool folders) const {
     const std::u16string key = Key(folder);
     if (key != Key(drive_)) {
         const auto it = live_.find(key);
         if (it == live_.end() || !it->second.folder)
             throw FileError(u"list", folder, u"No such file or directory");
     }
+    std::vector<std::u16string> names;
     for (const auto& [k, e] : live_)
-        if (e.folder && ParentKey(k) == key) names.push_back(e.name);
-    std::sort(names.begin(), names.end(),
-              [](const auto& a, const auto& b) { return platform::ListingOrder(a, b); });
-    for (auto& name : names) name = platform::ResolvePath(folder) + name;
+        if (e.folder == folders && ParentKey(k) == key) names.push_back(e.name);
+    platform::SortListing(names);
+    return names;
+}
+
+std::vector<std::u16string> SimulatedDisk::ListSubfolders(const std::u16string& folder) {
+    std::vector<std::u16string> names = ListEntries(folder, true);
+    const std::u16string base = platform::ResolvePath(folder);
+    for (auto& name : names) name = base + name;
     return names;
 }
 
 std::vector<std::u16string> SimulatedDisk::ListFiles(const std::u16string& folder) {
-    std::vector<std::u16string> names;
-    const std::u16string key = Key(folder);
-    if (key != Key(drive_)) {
-        const auto it = live_.find(key);
-        if (it == live_.end() || !it->second.folder)
-            throw FileError(u"list", folder, u"No such file or directory");
-    }
-    for (const auto& [k, e] : live_)
-        if (!e.folder && ParentKey(k) == key) names.push_back(e.name);
-    std::sort(names.begin(), names.end(),
-              [](const auto& a, const auto& b) { return platform::ListingOrder(a, b); });
-    return names;
+    return ListEntries(folder, false);
 }
 
 bool SimulatedDisk::FileExists(const std::u16string& path) {

@@ -98,6 +98,8 @@ class SimulatedDisk final : public platform::FileSystem {
     static std::u16string Key(std::u16string_view path);
     static std::u16string ParentKey(const std::u16string& key);
     const Entry* Find(const std::u16string& path) const;
+    // The names of `folder`'s subfolders or files, in listing order.
+    std::vector<std::u16string> ListEntries(const std::u16string& folder, bool folders) const;
     // Throws FileError as the system would when `path`'s folder is missing.
     void RequireParent(std::u16string_view operation, const std::u16string& path) const;
     const Entry& RequireFile(std::u16string_view operation, const std::u16string& path) const;
