@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
@@ -37,9 +39,13 @@ QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
       button_(new QPushButton(ToQString(kUpdateButtonText), this)) {
     setWindowTitle(ToQString(kCaption));
     ::InitResources();
+    // Every size in the resources, each named by its pixel size.
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    const QDir icons(QStringLiteral(":/icons"));
+    for (const QString& name : icons.entryList({QStringLiteral("*.png")}, QDir::Files)) {
+        const int size = QFileInfo(name).completeBaseName().toInt();
+        icon.addFile(icons.filePath(name), QSize(size, size));
+    }
     setWindowIcon(icon);
     setFixedSize(kClientWidth, kClientHeight);
     button_->setGeometry(264, 8, 81, 33);

@@ -25,9 +25,11 @@ else()
   install(TARGETS dyvenhall-skin-updater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES "${PROJECT_SOURCE_DIR}/packaging/dyvenhall-skin-updater.desktop"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  foreach(size 16 24 32 48 64 128 256)
-    install(FILES "${PROJECT_SOURCE_DIR}/app/resources/icons/${size}.png"
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+  # Every size scripts/make-icon draws, named by its pixel size.
+  file(GLOB icons CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/app/resources/icons/*.png")
+  foreach(icon ${icons})
+    get_filename_component(size ${icon} NAME_WE)
+    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME dyvenhall-skin-updater.png)
   endforeach()
 
