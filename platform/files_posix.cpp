@@ -144,21 +144,28 @@ class PosixReader final : public BufferedTextReader {
     int error_ = 0;
 };
 
+// Writes all of `data`, however many calls it takes; false, with errno set,
+// when a write fails.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 class PosixWriter final : public BufferedTextWriter {
   public:
     PosixWriter(std::u16string path, int fd) : BufferedTextWriter(std::move(path)), fd_(fd) {}
 
   protected:
     void WriteRaw(const char* data, std::size_t size) override {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_.get(), data, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                Fail(u"write", Path(), errno);
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
+        if (!WriteAll(fd_.get(), data, size)) Fail(u"write", Path(), errno);
     }
     void SyncRaw() override {
         if (::fsync(fd_.get()) != 0) Fail(u"write", Path(), errno);
@@ -223,13 +230,8 @@ class PosixFileSystem final : public FileSystem {
                 if (n < 0 && errno == EINTR) continue;
                 if (n < 0) Fail(u"copy", source, errno);
                 if (n == 0) break;
-                for (ssize_t done = 0; done < n;) {
-                    const ssize_t w = ::write(out.get(), buffer.data() + done,
-                                              static_cast<std::size_t>(n - done));
-                    if (w < 0 && errno == EINTR) continue;
-                    if (w < 0) Fail(u"copy", target, errno);
-                    done += w;
-                }
+                if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n)))
+                    Fail(u"copy", target, errno);
             }
             if (::fsync(out.get()) != 0) Fail(u"copy", target, errno);
             if (::close(out.release()) != 0) Fail(u"copy", target, errno);
