@@ -18,13 +18,13 @@ import random
 TEMPLATES = ["gp38", "sd40", "f7", "dash9", "es44"]
 PARTS = ["Body", "Cab", "Hood", "Trucks", "Roof"]
 KEYWORDS = [
-    'username "{name}"', 'kind "traincar"', "trainz-build 3.5", 'category-class "BR"',
-    "category-region-0 US", "category-era-0 1980s", 'author "Painter {n}"', "license \"free\"",
-    "mass 118000", "max-coupler-gap 0.2", "enginespec <kuid:-3:10041>", 'description "A {name}"',
+    'username "{name}"', 'type "locomotive"', "korvash-build 3.5", 'class "BR"',
+    "region US", "era 1980s", 'author "Painter {n}"', "license \"free\"",
+    "mass 118000", "coupler-gap 0.2", "engine <kuid:-3:10041>", 'description "A {name}"',
     "thumbnails {", "  0 {", '    image "thumb.jpg"', "    width 240", "    height 180", "  }",
-    "}", "kuid-table {", "  0 <kuid:44179:60013>", "  1 <kuid:-3:10041>", "}",
-    "mesh-table {", "  default {", '    mesh "body.im"', "    auto-create 1", "  }", "}",
-    "obsolete-table {", "}", "privileged 0", "asset-filename \"{name}\"",
+    "}", "kuid-list {", "  0 <kuid:44179:60013>", "  1 <kuid:-3:10041>", "}",
+    "models {", "  default {", '    mesh "body.im"', "    auto-create 1", "  }", "}",
+    "replaces {", "}", "locked 0", "file-name \"{name}\"",
 ]
 
 
@@ -36,9 +36,9 @@ def config_text(rng, name, kuid, lines=30):
             line = line.replace("{name}", name).replace("{n}", str(rng.randrange(1000)))
         body.append(line)
     # The scan stops at the first line that begins with "kuid", and so would
-    # a "kuid-table" block ahead of the kuid line: the block is moved behind
+    # a "kuid-list" block ahead of the kuid line: the block is moved behind
     # it, and the kuid line itself can be anywhere.
-    table = [i for i, line in enumerate(body) if line.startswith("kuid-table")]
+    table = [i for i, line in enumerate(body) if line.startswith("kuid-list")]
     block = []
     if table:
         end = body.index("}", table[0])

@@ -72,7 +72,7 @@ TEST_F(Scan, ConfigFilesDecideTheRegistration) {
         {u"empty", "", u"(none)"},
         {u"noKuid", "username x\r\nkind y\r\n", u"(none)"},
         {u"tabSkipped", "\tkuid <kuid:9:9>\r\nkuid <kuid:1:4>\r\n", u"<kuid:1:4>"},
-        {u"firstDecides", "kuid-table {\r\nkuid <kuid:1:5>\r\n", u"(none)"},
+        {u"firstDecides", "kuid-list {\r\nkuid <kuid:1:5>\r\n", u"(none)"},
         {u"lfOnly", "a\nkuid <kuid:1:6>\n", u"(none)"},  // one line, not beginning "kuid"
         {u"upper", "KUID <KUID:1:7>\r\n", u"<KUID:1:7>"},
         {u"trailing", "kuid <kuid:1:8> <x>   \r\n", u"<kuid:1:8> <x>"},

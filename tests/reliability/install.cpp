@@ -15,7 +15,7 @@ namespace dsu::testing {
 namespace {
 
 std::string Config(const std::string& kuid) {
-    return "username \"x\"\r\nkind \"traincar\"\r\nkuid " + kuid + "\r\nauthor \"p\"\r\n";
+    return "username \"x\"\r\ntype \"locomotive\"\r\nkuid " + kuid + "\r\nauthor \"p\"\r\n";
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
