@@ -10,7 +10,8 @@ using platform::BestEffort;
 
 namespace {
 // Kuids are a few dozen characters; a longer kuid line is no kuid, and
-// keeping at most this much of any line bounds the memory a hostile file takes.
+// keeping at most this much of any trimmed line bounds the memory a hostile
+// file takes.
 constexpr std::size_t kMaxKuidLine = 64 * 1024;
 }  // namespace
 
@@ -45,7 +46,7 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
             if (!reader) return;
             std::optional<std::u16string> kuid;
             while (!reader->AtEnd()) {
-                const bool whole = reader->ReadLineUpTo(line, kMaxKuidLine);
+                const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
                 const KuidLine parsed = ParseKuidLine(line);
                 if (!parsed.isKuidLine) continue;
                 if (parsed.kuid && whole) kuid = platform::FromCodePage(*parsed.kuid);

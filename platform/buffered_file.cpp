@@ -37,19 +37,46 @@ bool BufferedTextReader::Refill() {
 
 bool BufferedTextReader::AtEnd() { return pos_ == end_ && !Refill(); }
 
-void BufferedTextReader::ReadLine(std::string& line) { ReadLineUpTo(line, std::string::npos); }
+void BufferedTextReader::ReadLine(std::string& line) {
+    ReadLineInto(line, std::string::npos, false);
+}
 
-bool BufferedTextReader::ReadLineUpTo(std::string& line, std::size_t limit) {
+bool BufferedTextReader::ReadTrimmedLineUpTo(std::string& line, std::size_t limit) {
+    return ReadLineInto(line, limit, true);
+}
+
+bool BufferedTextReader::ReadLineInto(std::string& line, std::size_t limit, bool trim) {
     if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");
     line.clear();
     bool whole = true;
+    // How much of `n` more bytes the limit leaves room for.
+    auto room = [&](std::size_t n) {
+        const std::size_t left = limit - line.size();
+        if (n <= left) return n;
+        whole = false;
+        return left;
+    };
+    // When trimming, spaces ahead of the first other byte are dropped, and a
+    // run of spaces is only counted until a byte behind it shows that it is
+    // not the line's tail: neither is ever stored.
+    bool started = !trim;
+    std::size_t heldSpaces = 0;
     auto keep = [&](const char* data, std::size_t n) {
-        const std::size_t room = limit - line.size();
-        if (n > room) {
-            n = room;
-            whole = false;
+        const char* end = data + n;
+        if (!started) {
+            while (data != end && *data == ' ') ++data;
+            if (data == end) return;
+            started = true;
         }
-        line.append(data, n);
+        const char* last = end;
+        if (trim)
+            while (last != data && last[-1] == ' ') --last;
+        if (last != data) {
+            line.append(room(heldSpaces), ' ');
+            heldSpaces = 0;
+            line.append(data, room(static_cast<std::size_t>(last - data)));
+        }
+        heldSpaces += static_cast<std::size_t>(end - last);
     };
     for (;;) {
         const char* start = buffer_.get() + pos_;

@@ -15,7 +15,7 @@ class BufferedTextReader : public TextReader {
     ~BufferedTextReader() override;
     bool AtEnd() override;
     void ReadLine(std::string& line) override;
-    bool ReadLineUpTo(std::string& line, std::size_t limit) override;
+    bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) override;
 
   protected:
     explicit BufferedTextReader(std::u16string path);
@@ -28,6 +28,7 @@ class BufferedTextReader : public TextReader {
 
   private:
     bool Refill();
+    bool ReadLineInto(std::string& line, std::size_t limit, bool trim);
 
     std::u16string path_;
     // Left uninitialised: zeroing it cost more than the read of a small file.

@@ -20,9 +20,11 @@ class TextReader {
     // The next line, without its end, into `line` (whose storage is reused).
     // Throws FileError when reading past the end or when the read fails.
     virtual void ReadLine(std::string& line) = 0;
-    // As ReadLine, but keeps at most `limit` bytes of the line and passes over
-    // the rest, so that a huge line is never held. False when it was cut.
-    virtual bool ReadLineUpTo(std::string& line, std::size_t limit) = 0;
+    // As ReadLine, but trims spaces (code 32) from both ends of the line and
+    // keeps at most `limit` bytes of what is left, passing over the rest, so
+    // that a huge line is never held. The trimmed spaces are counted, never
+    // stored, and do not count against the limit. False when it was cut.
+    virtual bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) = 0;
     virtual void Close() = 0;
 };
 

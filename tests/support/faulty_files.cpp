@@ -38,9 +38,9 @@ class FaultyReader final : public TextReader {
         fs_.Step(Op::ReadLine, path_);
         inner_->ReadLine(line);
     }
-    bool ReadLineUpTo(std::string& line, std::size_t limit) override {
+    bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) override {
         fs_.Step(Op::ReadLine, path_);
-        return inner_->ReadLineUpTo(line, limit);
+        return inner_->ReadTrimmedLineUpTo(line, limit);
     }
     void Close() override {
         fs_.Step(Op::CloseReader, path_);
