@@ -29,7 +29,9 @@ class Registry {
     virtual ~Registry() = default;
     // The value `valueName` of `subkey` as text; the empty text for every
     // failure. The 32-bit view of the registry is read first, as the 32-bit
-    // installers of the programs wrote it, then the 64-bit view.
+    // installers of the programs wrote it; the 64-bit view only when the key
+    // or the value is absent there, so a value that exists in the 32-bit view
+    // decides even when it is empty or of a type that gives no text.
     virtual std::u16string QueryRegistryPath(RegistryRoot root, const std::u16string& subkey,
                                              const std::u16string& valueName) = 0;
 };

@@ -357,12 +357,13 @@ const WineRegistryFile::Key* WineRegistryFile::FollowLink(const Key* key, int& b
 
 namespace {
 
-std::u16string ValueText(const WineRegistryFile& file, const std::u16string& subkey,
-                         const std::u16string& valueName, RegistryView view) {
+// The value's text in one view; nothing when the key or the value is absent.
+std::optional<std::u16string> ValueText(const WineRegistryFile& file, const std::u16string& subkey,
+                                        const std::u16string& valueName, RegistryView view) {
     const auto* key = file.Find(subkey, view);
-    if (!key) return {};
+    if (!key) return std::nullopt;
     const auto* value = WineRegistryFile::FindValue(*key, valueName);
-    if (!value) return {};
+    if (!value) return std::nullopt;
     return RegistryValueText(value->type, value->bytes);
 }
 
@@ -374,11 +375,11 @@ class WineRegistry : public Registry {
                                      const std::u16string& valueName) override {
         const WineRegistryFile* file = Load();
         if (!file) return {};
-        std::u16string result = ValueText(*file, subkey, valueName, RegistryView::Bits32);
+        if (auto text = ValueText(*file, subkey, valueName, RegistryView::Bits32))
+            return std::move(*text);
         // A 32-bit prefix has one view only.
-        if (result.empty() && file->Is64Bit())
-            result = ValueText(*file, subkey, valueName, RegistryView::Bits64);
-        return result;
+        if (!file->Is64Bit()) return {};
+        return ValueText(*file, subkey, valueName, RegistryView::Bits64).value_or(std::u16string());
     }
 
   private:

@@ -34,8 +34,11 @@ inline constexpr SystemRegistryCase kSystemRegistryCases[] = {
     {"32-bit view only", kRegistryTestKey, u"Only32", u"C:\\Only32"},
     {"64-bit view only", kRegistryTestKey, u"Only64", u"C:\\Only64"},
     {"both views: the 32-bit one first", kRegistryTestKey, u"Both", u"C:\\From32"},
-    {"empty 32-bit text: the 64-bit one", kRegistryTestKey, u"Empty32", u"C:\\Fallback64"},
-    {"32-bit DWORD: the 64-bit text", kRegistryTestKey, u"Dword32", u"C:\\Text64"},
+    // A value that exists in the 32-bit view decides, even when it gives no
+    // text: the 64-bit view is read only where the 32-bit one has nothing.
+    {"empty 32-bit text: missing, whatever the 64-bit view holds", kRegistryTestKey, u"Empty32",
+     u""},
+    {"32-bit DWORD: missing, whatever the 64-bit view holds", kRegistryTestKey, u"Dword32", u""},
     {"App Paths written through the 32-bit view", kRegistryTestAppPath, u"Path",
      u"C:\\Games\\Written32"},
 };

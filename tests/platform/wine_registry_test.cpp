@@ -375,8 +375,9 @@ TEST(WineRegistry, ThirtyTwoBitViewFirst) {
         {"both views", &win64, u"Software\\K", u"both", u"C:\\From32"},
         {"32-bit only", &win64, u"Software\\K", u"only32", u"C:\\Only32"},
         {"64-bit only", &win64, u"Software\\K", u"only64", u"C:\\Only64"},
-        {"empty 32-bit text", &win64, u"Software\\K", u"empty32", u"C:\\Fallback64"},
-        {"32-bit DWORD", &win64, u"Software\\K", u"dword32", u"C:\\Text64"},
+        // A value in the 32-bit view decides even when it gives no text.
+        {"empty 32-bit text", &win64, u"Software\\K", u"empty32", u""},
+        {"32-bit DWORD", &win64, u"Software\\K", u"dword32", u""},
         {"neither", &win64, u"Software\\K", u"none", u""},
         {"Classes through Wine's link", &win64, u"Software\\Classes\\Kind", u"v", u"classes32"},
         {"App Paths through Wine's link", &win64,
