@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "platform/files_posix.h"
 #include "platform/registry.h"
 #include "tests/support/faulty_files.h"
@@ -141,6 +144,10 @@ void MakeInstall(const FakeWinePrefix& prefix) {
     prefix.Write(trains + u"d_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx");
     prefix.Write(trains + u"e_missing/skin.dat", "1.3\r\nsd40\\Roof\r\n");
     prefix.Write(trains + u"f_none/readme.txt", "");
+    // Names that an earlier root holds too: its kuid wins, downloads over
+    // trains and the skins root over both.
+    prefix.Write(trains + u"SD40_CAB/config.txt", "kuid <kuid:3:998>\r\n");
+    prefix.Write(trains + u"Sd40/config.txt", "kuid <kuid:3:999>\r\n");
 }
 
 TEST(MainForm, TheUpdateRunInItsOrder) {
@@ -201,6 +208,36 @@ TEST(MainForm, AFailedFileOperationEndsTheRunWithOneMessage) {
     EXPECT_FALSE(run.prefix.Exists(trains + u"d_sd40/skin.dat.tmp"));
     // Once ended, nothing more runs.
     EXPECT_FALSE(form.UpgradeSkins());
+}
+
+// Counts and listing positions are not 16-bit here: the folders past 32,767
+// are counted, scanned and upgraded like the first. (Native only, as the
+// whole file: making 32,800 folders under Wine takes longer than the suite.)
+TEST(MainForm, SurveyAndRunPassThe16BitLimit) {
+    Installs run({kHost, kPaint});
+    constexpr int kFolders = 32800;
+    const auto trains = run.prefix.Folder().Root() / "drive_c/Games/Korvash/World/Custom/Trains";
+    for (int i = 0; i < kFolders; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "s%05d", i);
+        std::filesystem::create_directories(trains / name);
+    }
+    const std::u16string skins = u"Games/Korvash/World/Custom/Trains/";
+    run.prefix.Write(skins + u"s00000/skin.dat", "1.3\r\nx\\y\r\n");
+    run.prefix.Write(skins + u"s32799/skin.dat", "1.3\r\nx\\y\r\n");
+    run.prefix.Write(skins + u"s32790/config.txt", "kuid <kuid:late:1>\r\n");
+    run.prefix.Write(u"Games/Korvash/World/dispatcher/downloads/x_y/config.txt",
+                     "kuid <kuid:7:1>\r\n");
+    run.prefix.Write(u"Games/Korvash/World/dispatcher/downloads/x/config.txt",
+                     "kuid <kuid:7:2>\r\n");
+
+    frmMain form(*run.files, *run.registry, run.view);
+    ASSERT_TRUE(form.Load());
+    EXPECT_EQ(run.view.events.back(), "status: 2 Skins need to be updated.");
+    EXPECT_TRUE(form.UpgradeSkins());
+    EXPECT_EQ(form.FolderKuids().Item(u"s32790")->Kuid, u"<kuid:late:1>");
+    EXPECT_EQ(run.prefix.Read(skins + u"s00000/skin.dat"), "1.5\r\n<kuid:7:1>\\<kuid:7:2>\r\n");
+    EXPECT_EQ(run.prefix.Read(skins + u"s32799/skin.dat"), "1.5\r\n<kuid:7:1>\\<kuid:7:2>\r\n");
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
     testing::FaultyFileSystem counting(*fs);
     Copy(counting);
     const std::size_t operations = counting.Calls().size();
+    const std::u16string_view textures = u"\\gp38\\textures";
+    bool failedTexturesListing = false;
 
     for (std::size_t k = 1; k <= operations; ++k) {
         const testing::Call failing = counting.Calls()[k - 1];
@@ -84,6 +86,12 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
         EXPECT_NO_THROW(
             CopyTemplateSkin(faulty, run.Path(u"Skins\\gp38"), run.Path(u"Skins\\gp38_hi_dyn")));
         EXPECT_TRUE(faulty.Failed());
+        // A first-level folder that cannot be listed is still made, empty.
+        if (failing.op == testing::Op::ListFiles && failing.path.ends_with(textures)) {
+            failedTexturesListing = true;
+            EXPECT_TRUE(run.Exists(u"Skins/gp38_hi_dyn/textures"));
+            EXPECT_FALSE(run.Exists(u"Skins/gp38_hi_dyn/textures/a.texture"));
+        }
         // Every file that is there is whole.
         for (auto file : {u"body.tga", u"config.txt", u"textures/a.texture"}) {
             const std::u16string target = std::u16string(u"Skins/gp38_hi_dyn/") + file;
@@ -92,6 +100,7 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
             }
         }
     }
+    EXPECT_TRUE(failedTexturesListing);
 }
 
 }  // namespace
