@@ -5,17 +5,13 @@
 
 #include <QDir>
 #include <QLibraryInfo>
-#include <cstdlib>
 #include <string>
+
+#include "app/environment.h"
 
 namespace dsu::app {
 
 namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 // Qt ends the program when its platform cannot start, so the display is
 // tried first with the library Qt's own X11 plugin uses.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/console_front.h"
+#include "app/environment.h"
 #include "app/prefix_search.h"
 #include "platform/files_posix.h"
 #include "platform/registry.h"
@@ -17,6 +18,8 @@
 #endif
 
 namespace {
+
+using dsu::app::Env;
 
 const char kUsage[] =
     "Usage: dyvenhall-skin-updater [--console] [--yes] [--prefix DIR]\n"
@@ -44,11 +47,6 @@ const char kUsage[] =
     "Exit status: 0 after a finished or declined update, 1 when an install is\n"
     "missing or an operation failed, 2 for a wrong command line or when several\n"
     "prefixes hold Korvash.\n";
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 #ifdef DSU_HAVE_QT
 // A window when a display is named and answers; Qt would end the program on

@@ -5,11 +5,14 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "app/main_form.h"
 #include "app/window_win.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace dsu;
@@ -32,7 +35,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (form->Load()) window.RunMessageLoop();
         return form->ExitCode();
     } catch (const std::exception& error) {
-        MessageBoxA(nullptr, error.what(), "Dyvenhall Skin Updater", MB_OK | MB_ICONERROR);
+        // what() is UTF-8; shown in 16-bit text, a path outside the code page
+        // keeps its letters.
+        MessageBoxW(nullptr, platform::Wide(platform::FromUtf8(error.what())),
+                    platform::Wide(platform::kMessageTitle), MB_OK | MB_ICONERROR);
         return 1;
     }
 }

@@ -1,5 +1,5 @@
 // The baselines' algorithm, over a handful of direct system calls that each
-// platform supplies (see baseline_posix.cpp, baseline_win.cpp): the least the
+// platform supplies (see support_posix.cpp, support_win.cpp): the least the
 // job needs, with no abstraction in between.
 //
 // A Sys provides, for its path type Path (host text) and its file handle:

@@ -34,8 +34,6 @@ const UpcaseTable& Upcase() {
 
 }  // namespace
 
-char16_t UpperCase(char16_t c) { return Upcase().map[c]; }
-
 std::u16string FoldCase(std::u16string_view text) {
     const auto& map = Upcase().map;
     std::u16string folded(text.size(), u'\0');

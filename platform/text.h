@@ -9,12 +9,9 @@
 
 namespace dsu::platform {
 
-// The simple upper-case mapping of one 16-bit code unit. It is the same table
-// on every platform, so that name comparisons agree everywhere.
-char16_t UpperCase(char16_t c);
-
-// `text` with every code unit mapped by UpperCase: the form in which names
-// compare without regard to letter case.
+// `text` with every code unit mapped by its simple upper-case mapping: the
+// form in which names compare without regard to letter case. It is the same
+// table on every platform, so that name comparisons agree everywhere.
 std::u16string FoldCase(std::u16string_view text);
 bool EqualFolded(std::u16string_view a, std::u16string_view b);
 // <0, 0, >0 as `a` sorts before, with or after `b`, ignoring letter case.
