@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, and the release packages CPack makes of
-# it: a ZIP of the static .exe for Windows, a .deb for Linux. Both carry the
-# project's one version number.
+# it: a ZIP of the static .exe for Windows; for Linux a .deb, and a portable
+# .tar.gz that carries the Qt it needs for every other distribution. All carry
+# the project's one version number.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME dyvenhall-skin-updater)
@@ -58,9 +59,10 @@ else()
   if(NOT DSU_DEB_ARCH)
     set(DSU_DEB_ARCH amd64)
   endif()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}_${PROJECT_VERSION}_${DSU_DEB_ARCH}")
-  set(CPACK_DEBIAN_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}.deb")
+  set(CPACK_GENERATOR DEB TGZ)
+  # The archive's name and its top folder; the .deb names itself.
+  set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}")
+  set(CPACK_DEBIAN_FILE_NAME "${CPACK_PACKAGE_NAME}_${PROJECT_VERSION}_${DSU_DEB_ARCH}.deb")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${DSU_DEB_ARCH})
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_VENDOR} <maintainers@users.noreply.c-seed-6c82e7a5.example>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -77,6 +79,12 @@ else()
       "the kuids that the installed content declares. Each descriptor is\n"
       "replaced atomically; it is never left half-written.")
   set(DSU_PACKAGE_FILE "${CPACK_DEBIAN_FILE_NAME}")
+
+  # The archive: the installed tree, then made portable by
+  # packaging/portable/bundle once CPack has staged it.
+  set(CPACK_DSU_BUNDLE "${PROJECT_SOURCE_DIR}/packaging/portable/bundle")
+  set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/portable.cmake")
+  set(DSU_PORTABLE_FILE "${CPACK_PACKAGE_FILE_NAME}.tar.gz")
 endif()
 
 include(CPack)

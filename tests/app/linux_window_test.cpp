@@ -170,12 +170,20 @@ class XServer {
     xcb_window_t root_ = 0;
 };
 
+// The program this build made, or the one named by DSU_PROGRAM, such as the
+// one unpacked from the portable archive.
+std::string ProgramPath() {
+    if (const char* named = std::getenv("DSU_PROGRAM"); named != nullptr && *named != '\0')
+        return named;
+    return DSU_LINUX_PROGRAM;
+}
+
 // The program in its window on `x`, with HOME at `home` and no WINEPREFIX.
 class Program {
   public:
     Program(XServer& x, const std::vector<std::string>& args, const std::filesystem::path& home)
         : output_(home / "program-output.txt") {
-        std::vector<std::string> argv = {DSU_LINUX_PROGRAM};
+        std::vector<std::string> argv = {ProgramPath()};
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = Spawn(argv,
                      {"DISPLAY=" + x.Display(), "HOME=" + home.string(), "PATH=/usr/bin:/bin",
