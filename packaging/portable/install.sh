@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 name=dyvenhall-skin-updater
 data=${XDG_DATA_HOME:-$HOME/.local/share}
 
-for icon in "$here"/share/icons/hicolor/*/apps/$name.png; do
+for icon in "$here"/share/icons/hicolor/*/apps/"$name".png; do
   size=$(basename "$(dirname "$(dirname "$icon")")")
   mkdir -p "$data/icons/hicolor/$size/apps"
   cp "$icon" "$data/icons/hicolor/$size/apps/$name.png"

@@ -9,7 +9,7 @@ data=${XDG_DATA_HOME:-$HOME/.local/share}
 
 rm -f "$data/applications/$name.desktop"
 rmdir "$data/applications" 2>/dev/null || true
-for icon in "$here"/share/icons/hicolor/*/apps/$name.png; do
+for icon in "$here"/share/icons/hicolor/*/apps/"$name".png; do
   size=$(basename "$(dirname "$(dirname "$icon")")")
   rm -f "$data/icons/hicolor/$size/apps/$name.png"
   rmdir "$data/icons/hicolor/$size/apps" "$data/icons/hicolor/$size" 2>/dev/null || true
