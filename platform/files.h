@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/retry.h"
+
 namespace dsu::platform {
 
 // Reads 8-bit text line by line. A line ends at a carriage return, and a line
@@ -68,7 +70,9 @@ class FileSystem {
     virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;
 };
 
-// The file services of the platform the program runs on.
-std::unique_ptr<FileSystem> MakeSystemFileSystem();
+// The file services of the platform the program runs on. On Windows, a file
+// that another program holds for a moment is waited for on `clock` (which
+// must outlive them); POSIX has no such locks.
+std::unique_ptr<FileSystem> MakeSystemFileSystem(const RetryClock& clock = SystemRetryClock());
 
 }  // namespace dsu::platform

@@ -400,7 +400,7 @@ std::unique_ptr<FileSystem> MakePosixFileSystem(std::string prefix) {
     return std::make_unique<PosixFileSystem>(std::move(prefix));
 }
 
-std::unique_ptr<FileSystem> MakeSystemFileSystem() {
+std::unique_ptr<FileSystem> MakeSystemFileSystem(const RetryClock&) {
     return MakePosixFileSystem(DefaultWinePrefix());
 }
 

@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "platform/buffered_file.h"
 #include "platform/failure.h"
 #include "platform/paths.h"
+#include "platform/retry.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -31,6 +33,48 @@ std::u16string SystemPath(const std::u16string& path) {
     full.resize(written);
     if (full.rfind(u"\\\\", 0) == 0) return u"\\\\?\\UNC\\" + full.substr(2);
     return u"\\\\?\\" + full;
+}
+
+// Whether a failure looks like another program holding one of `paths` for a
+// moment (a scanner, an indexer, a sync client) rather than a lasting
+// refusal. Access denied is also the answer for a read-only file or a folder,
+// which no wait mends. Wine answers a replace of a held file that way too.
+bool HeldByAnother(DWORD error, std::initializer_list<const std::u16string*> paths) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    return std::none_of(paths.begin(), paths.end(), [](const std::u16string* path) {
+        const DWORD attributes = GetFileAttributesW(Wide(*path));
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    });
+}
+
+// Makes one system call, and again while another program holds one of
+// `paths` (system names). True when it succeeded; otherwise GetLastError()
+// gives the last try's reason.
+template <class Call>
+bool Retrying(const RetryClock& clock, std::initializer_list<const std::u16string*> paths,
+              Call&& call) {
+    DWORD error = ERROR_SUCCESS;
+    const TryOutcome outcome = RetryWhileHeld(clock, [&] {
+        if (call()) return TryOutcome::Done;
+        error = GetLastError();
+        return HeldByAnother(error, paths) ? TryOutcome::Held : TryOutcome::Failed;
+    });
+    if (outcome == TryOutcome::Done) return true;
+    SetLastError(error);
+    return false;
+}
+
+// CreateFileW under the retries: the handle, or INVALID_HANDLE_VALUE.
+HANDLE OpenRetrying(const RetryClock& clock, const std::u16string& name, DWORD access, DWORD share,
+                    DWORD disposition, DWORD flags) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    Retrying(clock, {&name}, [&] {
+        h = CreateFileW(Wide(name), access, share, nullptr, disposition, flags, nullptr);
+        return h != INVALID_HANDLE_VALUE;
+    });
+    return h;
 }
 
 class Handle {
@@ -94,7 +138,7 @@ class WinWriter final : public BufferedTextWriter {
 
 // Puts a file's data on stable storage. FlushFileBuffers needs write access,
 // which a copy of a read-only file lacks until the attribute is lifted.
-DWORD FlushCopy(const std::u16string& path) {
+DWORD FlushCopy(const RetryClock& clock, const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(Wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -102,8 +146,7 @@ DWORD FlushCopy(const std::u16string& path) {
         return GetLastError();
     DWORD error = ERROR_SUCCESS;
     {
-        Handle h(CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle h(OpenRetrying(clock, path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
         if (!h.valid() || !FlushFileBuffers(h.get())) error = GetLastError();
     }
     if (readOnly && !SetFileAttributesW(Wide(path), attributes) && error == ERROR_SUCCESS)
@@ -117,6 +160,8 @@ bool IsFolderAttributes(DWORD attributes) {
 
 class WinFileSystem final : public FileSystem {
   public:
+    explicit WinFileSystem(const RetryClock& clock) : clock_(clock) {}
+
     std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
         std::vector<std::u16string> names = List(folder, true);
         const std::u16string base = ResolvePath(folder);
@@ -147,39 +192,38 @@ class WinFileSystem final : public FileSystem {
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written.
+        const std::u16string from = SystemPath(source);
         const std::u16string temporary = SystemPath(target + u".dsu-copy");
-        if (!CopyFileW(Wide(SystemPath(source)), Wide(temporary), FALSE)) {
+        if (!Retrying(clock_, {&from, &temporary},
+                      [&] { return CopyFileW(Wide(from), Wide(temporary), FALSE); })) {
             const DWORD error = GetLastError();
-            DeleteFileW(Wide(temporary));
+            Delete(temporary);
             Fail(u"copy", source, error);
         }
         // CopyFileW leaves the data in the cache; renamed into place before it
         // is on stable storage, a power cut could leave an empty target.
-        if (const DWORD error = FlushCopy(temporary); error != ERROR_SUCCESS) {
-            DeleteFileW(Wide(temporary));
+        if (const DWORD error = FlushCopy(clock_, temporary); error != ERROR_SUCCESS) {
+            Delete(temporary);
             Fail(u"copy", target, error);
         }
-        if (!MoveFileExW(Wide(temporary), Wide(SystemPath(target)),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!Move(temporary, SystemPath(target), MOVEFILE_REPLACE_EXISTING)) {
             const DWORD error = GetLastError();
-            DeleteFileW(Wide(temporary));
+            Delete(temporary);
             Fail(u"copy", target, error);
         }
     }
 
     void DeleteFile(const std::u16string& path) override {
-        if (!DeleteFileW(Wide(SystemPath(path)))) Fail(u"delete", path);
+        if (!Delete(SystemPath(path))) Fail(u"delete", path);
     }
 
     void RenameFile(const std::u16string& from, const std::u16string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
-        if (!MoveFileExW(Wide(SystemPath(from)), Wide(SystemPath(to)), MOVEFILE_WRITE_THROUGH))
-            Fail(u"rename", from);
+        if (!Move(SystemPath(from), SystemPath(to), 0)) Fail(u"rename", from);
     }
 
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
-        if (!MoveFileExW(Wide(SystemPath(from)), Wide(SystemPath(to)),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!Move(SystemPath(from), SystemPath(to), MOVEFILE_REPLACE_EXISTING))
             Fail(u"replace", to);
     }
 
@@ -204,16 +248,26 @@ class WinFileSystem final : public FileSystem {
     }
 
     std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
-        HANDLE h = CreateFileW(Wide(SystemPath(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = OpenRetrying(clock_, SystemPath(path), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL);
         if (h == INVALID_HANDLE_VALUE) Fail(u"create", path);
         return std::make_unique<WinWriter>(path, h);
     }
 
   private:
-    static HANDLE Open(const std::u16string& path) {
-        return CreateFileW(Wide(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE Open(const std::u16string& path) const {
+        return OpenRetrying(clock_, SystemPath(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN);
+    }
+    bool Delete(const std::u16string& name) const {
+        return Retrying(clock_, {&name}, [&] { return DeleteFileW(Wide(name)); });
+    }
+    // MOVEFILE_WRITE_THROUGH always: the new name is on stable storage when
+    // the call returns. Only the target's attributes can make a move denied.
+    bool Move(const std::u16string& from, const std::u16string& to, DWORD flags) const {
+        return Retrying(clock_, {&to}, [&] {
+            return MoveFileExW(Wide(from), Wide(to), flags | MOVEFILE_WRITE_THROUGH);
+        });
     }
 
     std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
@@ -239,10 +293,14 @@ class WinFileSystem final : public FileSystem {
         SortListing(names);
         return names;
     }
+
+    const RetryClock& clock_;
 };
 
 }  // namespace
 
-std::unique_ptr<FileSystem> MakeSystemFileSystem() { return std::make_unique<WinFileSystem>(); }
+std::unique_ptr<FileSystem> MakeSystemFileSystem(const RetryClock& clock) {
+    return std::make_unique<WinFileSystem>(clock);
+}
 
 }  // namespace dsu::platform
