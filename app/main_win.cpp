@@ -21,8 +21,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
 
     try {
-        auto files = platform::MakeSystemFileSystem();
-        auto registry = platform::MakeSystemRegistry();
         std::unique_ptr<app::frmMain> form;
         app::MainWindow window(instance, [&form] { form->UpgradeSkins(); });
         if (!window.Handle()) {
@@ -30,6 +28,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                platform::MessageKind::Error);
             return 1;
         }
+        // Files held by another program are waited for with the window painting.
+        const app::PaintingClock clock(window);
+        auto files = platform::MakeSystemFileSystem(clock);
+        auto registry = platform::MakeSystemRegistry();
         form = std::make_unique<app::frmMain>(*files, *registry, window);
         // A missing install ends the program here, before the window is shown.
         if (form->Load()) window.RunMessageLoop();

@@ -1,5 +1,6 @@
 #include "app/window_win.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/main_form.h"
@@ -185,6 +186,8 @@ void MainWindow::Repaint() {
 }
 
 void MainWindow::KeepAlive() {
+    // Only the window's thread can paint it; a worker's file waits pass by.
+    if (GetCurrentThreadId() != thread_) return;
     const ULONGLONG now = GetTickCount64();
     if (lastKeepAlive_ != 0 && now - lastKeepAlive_ < kKeepAliveMs) return;
     lastKeepAlive_ = now;
@@ -197,6 +200,16 @@ void MainWindow::KeepAlive() {
             break;
         }
         DispatchMessageW(&msg);
+    }
+}
+
+std::chrono::milliseconds PaintingClock::Now() const { return platform::SystemRetryClock().Now(); }
+
+void PaintingClock::Wait(std::chrono::milliseconds delay) const {
+    const std::chrono::milliseconds end = Now() + delay;
+    for (std::chrono::milliseconds left = delay; left.count() > 0; left = end - Now()) {
+        Sleep(static_cast<DWORD>(std::min<long long>(left.count(), kKeepAliveMs)));
+        window_.KeepAlive();
     }
 }
 

@@ -2,10 +2,12 @@
 // out in 96-dpi units and scaled for the monitor it is on.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
 #include "app/view.h"
+#include "platform/retry.h"
 #include "platform/win32.h"
 
 namespace dsu::app {
@@ -52,7 +54,20 @@ class MainWindow final : public View {
     bool running_ = false;
     bool updateDisabled_ = false;
     ULONGLONG lastKeepAlive_ = 0;
+    const DWORD thread_ = GetCurrentThreadId();
     std::function<void()> onUpdate_;
+};
+
+// Waits for a file held by another program while the window keeps painting,
+// as during any long work.
+class PaintingClock final : public platform::RetryClock {
+  public:
+    explicit PaintingClock(MainWindow& window) : window_(window) {}
+    std::chrono::milliseconds Now() const override;
+    void Wait(std::chrono::milliseconds delay) const override;
+
+  private:
+    MainWindow& window_;
 };
 
 }  // namespace dsu::app
