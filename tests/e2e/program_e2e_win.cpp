@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -30,15 +31,20 @@ constexpr DWORD kDeadlineMs = 60000;
 
 std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
 
+// A host path as Wine shows it.
+std::wstring WindowsPath(const std::string& host) {
+    std::wstring path = L"Z:";
+    for (const char c : host) path += c == '/' ? L'\\' : wchar_t(c);
+    return path;
+}
+
 // The program this build made, or the one named by DSU_PROGRAM (a host path),
 // such as the .exe unpacked from the release ZIP.
 std::wstring ProgramPath() {
     std::string host = DSU_PROGRAM;
     if (const char* named = std::getenv("DSU_PROGRAM"); named != nullptr && *named != '\0')
         host = named;
-    std::wstring path = L"Z:";
-    for (const char c : host) path += c == '/' ? L'\\' : wchar_t(c);
-    return path;
+    return WindowsPath(host);
 }
 
 // Polls `condition` until it holds or the deadline passes.
@@ -635,6 +641,124 @@ TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.ExitCode(), 0u);
     EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+}
+
+// Another program holding a file for a while (tests/e2e/hold_file_win.cpp),
+// ended with the test at the latest.
+class Holder {
+  public:
+    Holder(const std::wstring& path, DWORD holdMs, bool shareRead = false) {
+        static int count = 0;
+        const std::wstring name =
+            L"dsu-hold-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
+        signal_ = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        process_ =
+            Start(L"\"" + WindowsPath(DSU_HOLD_FILE) + L"\" \"" + path + L"\" " +
+                  std::to_wstring(holdMs) + L" " + name + (shareRead ? L" --share-read" : L""));
+    }
+    ~Holder() {
+        if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_, 99);
+        }
+        Released();
+        CloseHandle(signal_);
+    }
+    // Waits until it holds the file.
+    bool Holding() const {
+        const HANDLE both[] = {signal_, process_};
+        return process_ && WaitForMultipleObjects(2, both, FALSE, kDeadlineMs) == WAIT_OBJECT_0;
+    }
+    // Its exit code once it has let go: 0 when it held the file.
+    DWORD Released() { return Finish(std::exchange(process_, nullptr)); }
+
+  private:
+    HANDLE signal_ = nullptr;
+    HANDLE process_ = nullptr;
+};
+
+// Descriptors for a run without kuid messages: a_gp38 first, then c_sd40.
+void MakeTwoSkinRun(const Installs& installs) {
+    installs.MakeFull();
+    installs.Skin(u"b_es44", "1.5\r\n");
+    installs.Skin(u"d_sd40_roof", "1.5\r\n");
+}
+constexpr char kGp38New[] =
+    "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n";
+constexpr char kSd40Old[] = "1.3\r\nsd40\\Cab\r\nx=1\r\n";
+constexpr char kSd40New[] = "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n";
+
+class HeldFileTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+// Another program holds a file of the first skin for 300 ms while the run
+// reaches it: the run waits and finishes as usual. The skin.dat.tmp is there
+// beforehand, as an interrupted run leaves it: the run's own new file cannot
+// be taken from it reliably, as it is unheld for microseconds only.
+TEST_P(HeldFileTest, WaitsAndFinishesTheRun) {
+    const std::string file = GetParam();
+    const std::u16string folder = u"Korvash/World/Custom/Trains/a_gp38/";
+    Installs installs;
+    MakeTwoSkinRun(installs);
+    if (file == "skin.dat.tmp") installs.Write(folder + u"skin.dat.tmp", "1.5\r\ninterrupted");
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
+
+    Holder holder(installs.Host() + L"\\World\\Custom\\Trains\\a_gp38\\" +
+                      std::wstring(file.begin(), file.end()),
+                  300);
+    ASSERT_TRUE(holder.Holding());
+    PostMessageW(Button(window), BM_CLICK, 0, 0);
+
+    const auto message = program.AnswerMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->text, L"Skins have been upgraded.");
+    EXPECT_EQ(message->icon, Icon::Information);
+    EXPECT_EQ(holder.Released(), 0u);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_EQ(installs.SkinDat(u"a_gp38"), kGp38New);
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), kSd40New);
+    EXPECT_FALSE(installs.Exists(folder + u"skin.dat.tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Holds, HeldFileTest, ::testing::Values("skin.dat", "skin.dat.tmp"),
+                         [](const auto& info) {
+                             return info.index == 0 ? "Descriptor" : "LeftTemporary";
+                         });
+
+// A descriptor held past the limit, by a program that lets others read it
+// but not replace it: the run ends at its replace, as it did before waiting.
+TEST_F(ProgramTest, EndsTheRunOnADescriptorHeldPastTheLimit) {
+    Installs installs;
+    MakeTwoSkinRun(installs);
+    Register(installs);
+    Program program;
+    HWND window = program.Window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
+
+    // Held until the test ends, which is just past the limit.
+    Holder holder(installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat", kDeadlineMs,
+                  true);
+    ASSERT_TRUE(holder.Holding());
+    PostMessageW(Button(window), BM_CLICK, 0, 0);
+
+    const auto message = program.AnswerMessage();
+    ASSERT_TRUE(message);
+    const std::wstring start =
+        L"Could not replace " + installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: ";
+    EXPECT_EQ(message->text.substr(0, start.size()), start);
+    EXPECT_GT(message->text.size(), start.size());
+    EXPECT_EQ(message->icon, Icon::Error);
+    EXPECT_EQ(program.ExitCode(), 1u);
+
+    EXPECT_EQ(installs.SkinDat(u"a_gp38"), kGp38New);
+    EXPECT_EQ(installs.SkinDat(u"c_sd40"), kSd40Old);
+    EXPECT_EQ(installs.SkinDat(u"b_es44"), "1.5\r\n");
+    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.5\r\n");
+    EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/c_sd40/skin.dat.tmp"));
 }
 
 // The .exe's own resources, which Windows and Explorer read without running it.
