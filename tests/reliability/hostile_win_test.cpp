@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "platform/win32.h"
 #include "tests/reliability/install.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/temp_folder.h"
 
@@ -130,13 +131,15 @@ TEST_F(HostileWin, AReadOnlyTemplateFile) {
     EXPECT_EQ(temp.Read(u"Korvash/World/Custom/Trains/skin/skin.dat"), kNew);
 }
 
-// Another program holds skin.dat open without sharing it after start-up:
-// the rewrite ends with one message that names skin.dat, which stays whole.
+// Another program holds skin.dat open without sharing it after start-up, past
+// the wait's limit (on a clock that does not sleep): the rewrite ends with one
+// message that names skin.dat, which stays whole.
 TEST_F(HostileWin, ADescriptorHeldWithoutSharing) {
     temp.Write(u"Korvash/World/Custom/Trains/skin/skin.dat", kOld);
     FixedRegistry registry(temp.Path(u"Korvash\\"), temp.Path(u"Dyvenhall"));
     RecordingView view;
-    auto files = SystemFiles();
+    FakeClock clock;
+    auto files = platform::MakeSystemFileSystem(clock);
     app::frmMain form(*files, registry, view);
     ASSERT_TRUE(form.Load());
     HANDLE held = CreateFileW(platform::Wide(Trains(u"skin\\skin.dat")), GENERIC_READ, 0, nullptr,
@@ -145,6 +148,7 @@ TEST_F(HostileWin, ADescriptorHeldWithoutSharing) {
     const bool finished = form.UpgradeSkins();
     CloseHandle(held);
     EXPECT_FALSE(finished);
+    EXPECT_FALSE(clock.waits.empty());
     const Messages messages = view.Messages();
     ASSERT_EQ(messages.size(), 1u) << Describe(view.events);
     EXPECT_EQ(messages[0].rfind("error: Could not open ", 0), 0u) << messages[0];
