@@ -23,8 +23,6 @@ class BufferedTextReader : public TextReader {
     // Throws FileError when the read fails.
     virtual std::size_t ReadRaw(char* buffer, std::size_t capacity) = 0;
     const std::u16string& Path() const { return path_; }
-    // Reads the first block now, so that opening can tell a folder from a file.
-    void Prime() { Refill(); }
 
   private:
     bool Refill();

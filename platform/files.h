@@ -49,22 +49,17 @@ class FileSystem {
     virtual std::vector<std::u16string> ListSubfolders(const std::u16string& folder) = 0;
     // The names of the files directly in `folder`, in ListingOrder.
     virtual std::vector<std::u16string> ListFiles(const std::u16string& folder) = 0;
-    // True when a file (not a folder) is at `path`.
-    virtual bool FileExists(const std::u16string& path) = 0;
     // Creates one folder; fails when it exists or its parent is missing.
     virtual void MakeFolder(const std::u16string& path) = 0;
     // Copies one file, replacing an existing target.
     virtual void CopyFile(const std::u16string& source, const std::u16string& target) = 0;
     virtual void DeleteFile(const std::u16string& path) = 0;
-    // Renames a file within its folder; never replaces an existing `to`.
-    virtual void RenameFile(const std::u16string& from, const std::u16string& to) = 0;
     // Puts `from` in the place of `to` in one atomic step and makes the change
     // durable: at every moment `to` is either its old or its new file.
     virtual void ReplaceFile(const std::u16string& from, const std::u16string& to) = 0;
 
-    // Opens an existing file for reading; fails when there is none.
-    virtual std::unique_ptr<TextReader> OpenReader(const std::u16string& path) = 0;
-    // FileExists and OpenReader in one step: null when no file is at `path`.
+    // Opens an existing file for reading; null when no file (a folder, or
+    // nothing) is at `path`.
     virtual std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) = 0;
     // Creates the file, or empties an existing one.
     virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;

@@ -116,16 +116,6 @@ std::string ResolveCase(const std::string& host) {
 class PosixReader final : public BufferedTextReader {
   public:
     PosixReader(std::u16string path, int fd) : BufferedTextReader(std::move(path)), fd_(fd) {}
-    // Reads the first block; false when the path is a folder, not a file.
-    bool PrimeFile() {
-        try {
-            Prime();
-        } catch (const FileError&) {
-            if (error_ == EISDIR) return false;
-            throw;
-        }
-        return true;
-    }
     void Close() override { fd_.reset(); }
 
   protected:
@@ -134,14 +124,12 @@ class PosixReader final : public BufferedTextReader {
             const ssize_t n = ::read(fd_.get(), buffer, capacity);
             if (n >= 0) return static_cast<std::size_t>(n);
             if (errno == EINTR) continue;
-            error_ = errno;
             Fail(u"read", Path(), errno);
         }
     }
 
   private:
     Fd fd_;
-    int error_ = 0;
 };
 
 // Writes all of `data`, however many calls it takes; false, with errno set,
@@ -198,17 +186,6 @@ class PosixFileSystem final : public FileSystem {
         return List(folder, false);
     }
 
-    bool FileExists(const std::u16string& path) override {
-        struct stat st;
-        const std::string host = Host(path);
-        if (::stat(host.c_str(), &st) != 0) {
-            if (errno != ENOENT && errno != ENOTDIR) Fail(u"find", path, errno);
-            const std::string resolved = ResolveCase(host);
-            if (resolved == host || ::stat(resolved.c_str(), &st) != 0) return false;
-        }
-        return S_ISREG(st.st_mode);
-    }
-
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
         if (::mkdir(host.c_str(), 0777) != 0) Fail(u"make folder", path, errno);
@@ -248,23 +225,6 @@ class PosixFileSystem final : public FileSystem {
         if (::unlink(host.c_str()) != 0) Fail(u"delete", path, errno);
     }
 
-    void RenameFile(const std::u16string& from, const std::u16string& to) override {
-        const std::string source = ResolveCase(Host(from));
-        const std::string target = ForCreate(to);
-        if (Exists(target)) Fail(u"rename", from, EEXIST);
-        // link() never replaces an existing name; the source goes only once
-        // the target is in place.
-        if (::link(source.c_str(), target.c_str()) != 0) {
-            const int error = errno;
-            if (error != EPERM && error != EOPNOTSUPP) Fail(u"rename", from, error);
-            if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
-                0)
-                Fail(u"rename", from, errno);
-            return;
-        }
-        if (::unlink(source.c_str()) != 0) Fail(u"rename", from, errno);
-    }
-
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
         const std::string source = ResolveCase(Host(from));
         const std::string target = ForCreate(to);
@@ -272,25 +232,14 @@ class PosixFileSystem final : public FileSystem {
         SyncFolder(Parent(target), to);
     }
 
-    std::unique_ptr<TextReader> OpenReader(const std::u16string& path) override {
-        auto reader = TryOpenReader(path);
-        if (!reader) {
-            const std::string host = ResolveCase(Host(path));
-            struct stat st;
-            Fail(u"open", path, ::stat(host.c_str(), &st) == 0 ? EISDIR : ENOENT);
-        }
-        return reader;
-    }
-
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
         const int fd = OpenExisting(path, O_RDONLY);
         if (fd < 0) {
-            if (errno == ENOENT || errno == ENOTDIR || errno == ENXIO) return nullptr;
+            if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR || errno == ENXIO)
+                return nullptr;
             Fail(u"open", path, errno);
         }
-        auto reader = std::make_unique<PosixReader>(path, fd);
-        if (!reader->PrimeFile()) return nullptr;
-        return reader;
+        return std::make_unique<PosixReader>(path, fd);
     }
 
     std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
@@ -311,7 +260,7 @@ class PosixFileSystem final : public FileSystem {
     // matched without regard to letter case. Sets errno on failure.
     int OpenExisting(std::u16string_view path, int flags) const {
         const std::string host = Host(path);
-        int fd = OpenFileOrFolder(host, flags);
+        int fd = OpenFile(host, flags);
         if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
         const int error = errno;
         const std::string resolved = ResolveCase(host);
@@ -319,23 +268,23 @@ class PosixFileSystem final : public FileSystem {
             errno = error;
             return -1;
         }
-        return OpenFileOrFolder(resolved, flags);
+        return OpenFile(resolved, flags);
     }
 
-    // A FIFO would block the open and a device could be read without end, so
-    // only files and folders open; anything else fails with ENXIO, as FIFOs
-    // and devices without a reader do.
-    static int OpenFileOrFolder(const std::string& host, int flags) {
+    // Only files open: a folder fails with EISDIR, as a read of it would; a
+    // FIFO would block the open and a device could be read without end, so
+    // anything else fails with ENXIO, as FIFOs and devices without a reader do.
+    static int OpenFile(const std::string& host, int flags) {
         Fd fd(::open(host.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
         if (fd.get() < 0) return -1;
         struct stat st;
         if (::fstat(fd.get(), &st) != 0) return -1;
-        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-            errno = ENXIO;
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
             return -1;
         }
-        // O_NONBLOCK stays: reads of files and folders ignore it, and clearing
-        // it would cost a system call on every open.
+        // O_NONBLOCK stays: reads of files ignore it, and clearing it would
+        // cost a system call on every open.
         return fd.release();
     }
 

@@ -173,18 +173,6 @@ class WinFileSystem final : public FileSystem {
         return List(folder, false);
     }
 
-    bool FileExists(const std::u16string& path) override {
-        const DWORD attributes = GetFileAttributesW(Wide(SystemPath(path)));
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-                error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH)
-                return false;
-            Fail(u"find", path, error);
-        }
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    }
-
     void MakeFolder(const std::u16string& path) override {
         if (!CreateDirectoryW(Wide(SystemPath(path)), nullptr)) Fail(u"make folder", path);
     }
@@ -217,20 +205,9 @@ class WinFileSystem final : public FileSystem {
         if (!Delete(SystemPath(path))) Fail(u"delete", path);
     }
 
-    void RenameFile(const std::u16string& from, const std::u16string& to) override {
-        // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
-        if (!Move(SystemPath(from), SystemPath(to), 0)) Fail(u"rename", from);
-    }
-
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
         if (!Move(SystemPath(from), SystemPath(to), MOVEFILE_REPLACE_EXISTING))
             Fail(u"replace", to);
-    }
-
-    std::unique_ptr<TextReader> OpenReader(const std::u16string& path) override {
-        HANDLE h = Open(path);
-        if (h == INVALID_HANDLE_VALUE) Fail(u"open", path);
-        return std::make_unique<WinReader>(path, h);
     }
 
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {

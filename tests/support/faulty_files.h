@@ -15,11 +15,9 @@ namespace dsu::testing {
 enum class Op {
     ListSubfolders,
     ListFiles,
-    FileExists,
     MakeFolder,
     CopyFile,
     DeleteFile,
-    RenameFile,
     ReplaceFile,
     OpenReader,
     ReadLine,
@@ -57,13 +55,10 @@ class FaultyFileSystem final : public platform::FileSystem {
 
     std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override;
     std::vector<std::u16string> ListFiles(const std::u16string& folder) override;
-    bool FileExists(const std::u16string& path) override;
     void MakeFolder(const std::u16string& path) override;
     void CopyFile(const std::u16string& source, const std::u16string& target) override;
     void DeleteFile(const std::u16string& path) override;
-    void RenameFile(const std::u16string& from, const std::u16string& to) override;
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override;
-    std::unique_ptr<platform::TextReader> OpenReader(const std::u16string& path) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
 

@@ -217,11 +217,6 @@ std::vector<std::u16string> SimulatedDisk::ListFiles(const std::u16string& folde
     return ListEntries(folder, false);
 }
 
-bool SimulatedDisk::FileExists(const std::u16string& path) {
-    const Entry* entry = Find(path);
-    return entry != nullptr && !entry->folder;
-}
-
 void SimulatedDisk::MakeFolder(const std::u16string& path) {
     if (Find(path) != nullptr) throw FileError(u"make folder", path, u"File exists");
     RequireParent(u"make folder", path);
@@ -308,12 +303,6 @@ void SimulatedDisk::ReplaceFile(const std::u16string& from, const std::u16string
         Step();
         SyncFolder(folder);
     }
-}
-
-std::unique_ptr<platform::TextReader> SimulatedDisk::OpenReader(const std::u16string& path) {
-    auto reader = TryOpenReader(path);
-    if (!reader) throw FileError(u"open", path, u"No such file or directory");
-    return reader;
 }
 
 std::unique_ptr<platform::TextReader> SimulatedDisk::TryOpenReader(const std::u16string& path) {
