@@ -15,6 +15,19 @@ namespace dsu::app {
 inline constexpr char16_t kCaption[] = u"Update SP3 Skins to 1.5";
 inline constexpr char16_t kUpdateButtonText[] = u"&Update Now";
 inline constexpr char16_t kInitialStatus[] = u"0 Skins need to be updated.";
+
+// The window's layout in pixels at 96 dpi, which each window scales for its
+// screen: the client area, the status label's left edge (it is one line,
+// centred vertically) and the button.
+struct LayoutBox {
+    int left, top, width, height;
+};
+inline constexpr int kClientWidth = 353;
+inline constexpr int kClientHeight = 49;
+inline constexpr int kLabelLeft = 8;
+inline constexpr LayoutBox kButtonBox = {264, 8, 81, 33};
+// During long work, the window is repainted at most this often.
+inline constexpr int kRepaintIntervalMs = 100;
 inline constexpr char16_t kHostAppPathsKey[] =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\korvash.exe";
 inline constexpr char16_t kPaintAppPathsKey[] =

@@ -24,11 +24,6 @@ QString ToQString(const std::u16string& text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Client area and controls in pixels at 96 dpi; Qt scales them for the screen.
-constexpr int kClientWidth = 353;
-constexpr int kClientHeight = 49;
-constexpr int kLabelLeft = 8;
-
 }  // namespace
 
 QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
@@ -48,7 +43,8 @@ QtWindow::QtWindow(platform::FileSystem& files, platform::Registry& registry)
     }
     setWindowIcon(icon);
     setFixedSize(kClientWidth, kClientHeight);
-    button_->setGeometry(264, 8, 81, 33);
+    // Qt scales the 96-dpi layout for the screen.
+    button_->setGeometry(kButtonBox.left, kButtonBox.top, kButtonBox.width, kButtonBox.height);
     button_->setDefault(true);
     label_->setWordWrap(false);
     setTabOrder(label_, button_);
@@ -89,7 +85,7 @@ void QtWindow::Repaint() {
 }
 
 void QtWindow::KeepAlive() {
-    if (sincePaint_.isValid() && sincePaint_.elapsed() < 100) return;
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < kRepaintIntervalMs) return;
     sincePaint_.start();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

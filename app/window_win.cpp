@@ -16,15 +16,6 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 constexpr int kLabelId = 100;
 constexpr int kButtonId = 101;
 
-// Layout in 96-dpi pixels.
-constexpr int kClientWidth = 353;
-constexpr int kClientHeight = 49;
-constexpr int kLabelLeft = 8;
-constexpr RECT kButton = {264, 8, 264 + 81, 8 + 33};
-
-// Paint messages are let through at most this often during long work.
-constexpr ULONGLONG kKeepAliveMs = 100;
-
 // The per-monitor dpi functions came with Windows 10; looked up at run time
 // so that older systems still start the program, at the system dpi.
 template <class Function>
@@ -131,9 +122,10 @@ void MainWindow::ApplyDpi(UINT dpi, const RECT* suggested) {
     SendMessageW(button_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     if (old) DeleteObject(old);
 
-    SetWindowPos(button_, nullptr, Scale(kButton.left), Scale(kButton.top),
-                 Scale(kButton.right) - Scale(kButton.left),
-                 Scale(kButton.bottom) - Scale(kButton.top), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(button_, nullptr, Scale(kButtonBox.left), Scale(kButtonBox.top),
+                 Scale(kButtonBox.left + kButtonBox.width) - Scale(kButtonBox.left),
+                 Scale(kButtonBox.top + kButtonBox.height) - Scale(kButtonBox.top),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     PlaceLabel();
 
     RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
@@ -189,7 +181,8 @@ void MainWindow::KeepAlive() {
     // Only the window's thread can paint it; a worker's file waits pass by.
     if (GetCurrentThreadId() != thread_) return;
     const ULONGLONG now = GetTickCount64();
-    if (lastKeepAlive_ != 0 && now - lastKeepAlive_ < kKeepAliveMs) return;
+    if (lastKeepAlive_ != 0 && now - lastKeepAlive_ < static_cast<ULONGLONG>(kRepaintIntervalMs))
+        return;
     lastKeepAlive_ = now;
     // Only paint messages: input waits until the work is done. A window
     // whose painting never validates could keep this going, hence the bound.
@@ -208,7 +201,7 @@ std::chrono::milliseconds PaintingClock::Now() const { return platform::SystemRe
 void PaintingClock::Wait(std::chrono::milliseconds delay) const {
     const std::chrono::milliseconds end = Now() + delay;
     for (std::chrono::milliseconds left = delay; left.count() > 0; left = end - Now()) {
-        Sleep(static_cast<DWORD>(std::min<long long>(left.count(), kKeepAliveMs)));
+        Sleep(static_cast<DWORD>(std::min<long long>(left.count(), kRepaintIntervalMs)));
         window_.KeepAlive();
     }
 }

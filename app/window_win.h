@@ -38,7 +38,7 @@ class MainWindow final : public View {
 
     int Scale(int value) const;
     // Takes the system's message font for the current dpi, lays the children
-    // out and sizes the window around a client area of 353 x 49 (at 96 dpi).
+    // out and sizes the window around a client area of kClientWidth x kClientHeight.
     void ApplyDpi(UINT dpi, const RECT* suggested);
     void PlaceLabel();
     void OnUpdateClicked();
