@@ -5,9 +5,12 @@
 
 #include <QDir>
 #include <QLibraryInfo>
+#include <cstdlib>
+#include <iostream>
 #include <string>
 
 #include "app/environment.h"
+#include "app/window_front.h"
 
 namespace dsu::app {
 
@@ -40,6 +43,25 @@ WindowSystem ReachableWindowSystem() {
     if (XServerAnswers()) return WindowSystem::X11;
     if (WaylandReachable()) return WindowSystem::Wayland;
     return WindowSystem::None;
+}
+
+// Qt would end the program on a display that does not answer, so the console
+// takes over then.
+bool UseWindow() {
+    if (!Env("QT_QPA_PLATFORM").empty()) return true;
+    if (Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty()) return false;
+    switch (ReachableWindowSystem()) {
+        case WindowSystem::X11:
+            return true;
+        case WindowSystem::Wayland:
+            // Without DISPLAY, Qt would not look for Wayland on its own.
+            setenv("QT_QPA_PLATFORM", "wayland", 1);
+            return true;
+        case WindowSystem::None:
+            break;
+    }
+    std::cerr << "dyvenhall-skin-updater: no display answers; working on the terminal\n";
+    return false;
 }
 
 }  // namespace dsu::app

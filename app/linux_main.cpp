@@ -9,13 +9,10 @@
 #include "app/console_front.h"
 #include "app/environment.h"
 #include "app/prefix_search.h"
+#include "app/window_front.h"
 #include "platform/files_posix.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#ifdef DSU_HAVE_QT
-#include "app/display_probe.h"
-#include "app/qt_front.h"
-#endif
 
 namespace {
 
@@ -48,27 +45,6 @@ const char kUsage[] =
     "missing or an operation failed, 2 for a wrong command line or when several\n"
     "prefixes hold Korvash.\n";
 
-#ifdef DSU_HAVE_QT
-// A window when a display is named and answers; Qt would end the program on
-// one that does not, so the console takes over then.
-bool UseWindow() {
-    if (!Env("QT_QPA_PLATFORM").empty()) return true;
-    if (Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty()) return false;
-    switch (dsu::app::ReachableWindowSystem()) {
-        case dsu::app::WindowSystem::X11:
-            return true;
-        case dsu::app::WindowSystem::Wayland:
-            // Without DISPLAY, Qt would not look for Wayland on its own.
-            setenv("QT_QPA_PLATFORM", "wayland", 1);
-            return true;
-        case dsu::app::WindowSystem::None:
-            break;
-    }
-    std::cerr << "dyvenhall-skin-updater: no display answers; working on the terminal\n";
-    return false;
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,11 +73,7 @@ int main(int argc, char** argv) {
         }
     }
 
-#ifdef DSU_HAVE_QT
-    const bool window = !console && UseWindow();
-#else
-    (void)console;  // built without a window: the console it is
-#endif
+    const bool window = !console && dsu::app::UseWindow();
 
     const dsu::app::PrefixChoice choice =
         dsu::app::ChoosePrefix(named, Env("WINEPREFIX"), Env("HOME"));
@@ -110,9 +82,7 @@ int main(int argc, char** argv) {
             "Korvash is installed in several Wine prefixes; choose one with --prefix:";
         for (const std::string& prefix : choice.found) list += "\n  " + prefix;
         std::cerr << list << "\n";
-#ifdef DSU_HAVE_QT
         if (window) dsu::app::RunMessage(dsu::platform::FromUtf8(list), argc, argv);
-#endif
         return 2;
     }
     if (choice.searched && !choice.found.empty())
@@ -121,8 +91,6 @@ int main(int argc, char** argv) {
     auto files = dsu::platform::MakePosixFileSystem(choice.prefix);
     auto registry = dsu::platform::MakeWineRegistry(choice.prefix);
 
-#ifdef DSU_HAVE_QT
     if (window) return dsu::app::RunWindow(*files, *registry, argc, argv);
-#endif
     return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
 }

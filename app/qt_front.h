@@ -8,6 +8,7 @@
 
 #include "app/main_form.h"
 #include "app/view.h"
+#include "app/window_front.h"
 
 namespace dsu::app {
 
@@ -47,12 +48,5 @@ class QtWindow final : public QWidget, public View {
 // A modal message box titled "Dyvenhall Skin Updater", owned by `parent`
 // when given; a CR LF in `text` breaks the line.
 void ShowMessageBox(QWidget* parent, const std::u16string& text, platform::MessageKind kind);
-
-// Shows one error message box and ends, for what ends the program before its
-// window opens.
-void RunMessage(const std::u16string& text, int& argc, char** argv);
-
-// Runs the program in its window; returns the exit status.
-int RunWindow(platform::FileSystem& files, platform::Registry& registry, int& argc, char** argv);
 
 }  // namespace dsu::app
