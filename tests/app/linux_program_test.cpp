@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tests/support/front_install.h"
 #include "tests/support/wine_prefix.h"
 
 namespace dsu::app {
@@ -17,6 +18,7 @@ namespace {
 using testing::AppPaths;
 using testing::FakeWinePrefix;
 using testing::RegText;
+using testing::Shown;
 
 struct Result {
     int status = -1;
@@ -64,47 +66,45 @@ Result RunProgram(const std::vector<std::string>& args, const std::string& input
     return result;
 }
 
-const std::string kHost = RegText("C:\\Games\\Korvash");
-const std::string kPaint = RegText("c:\\games\\dyvenhall\\");
+// A prefix holding the front ends' install.
+struct FrontPrefix : FakeWinePrefix {
+    FrontPrefix() : FakeWinePrefix(kFront, testing::FrontInstall()) {}
+    static inline const AppPaths kFront = {RegText(testing::kFrontHost),
+                                           RegText(testing::kFrontPaint)};
+};
 
-// Folder names in other letter cases than the program's paths.
-void MakeInstall(const FakeWinePrefix& prefix) {
-    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/config.txt", "kuid <kuid:1:100>\r\n");
-    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/body.tga", "body");
-    prefix.Write(u"GAMES/Korvash/world/DISPATCHER/downloads/gp38_hi_dyn_Body/config.txt",
-                 "kuid <kuid:2:100>\r\n");
-    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
-    prefix.Write(trains + u"a/skin.dat", "1.3\r\ngp38\\Body\r\nmine\r\n");
-    prefix.Write(trains + u"b/skin.dat", "1.3\r\ngp38\\Cab\r\n");
+// The program on the prefix, its home the prefix's folder.
+Result RunOn(const FakeWinePrefix& prefix, std::vector<std::string> args,
+             const std::string& input = "", const std::vector<std::string>& env = {}) {
+    args.insert(args.end(), {"--prefix", prefix.Prefix()});
+    return RunProgram(args, input, prefix.Folder().Root().string(), env);
 }
 
-constexpr char kUpgradedA[] = "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nmine\r\n";
-
-// What the console prints for an update run on MakeInstall's skins.
-const std::string kRunOutput =
-    "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
-    "error: Could not find a kuid for gp38_hi_dyn_Cab\n       b not upgraded.\n"
-    "Skins have been upgraded.\ninformation: Skins have been upgraded.\n";
-
-// One App Paths key as Wine saves it; `view` is "" for the 64-bit view or
-// "Wow6432Node\\\\" for the 32-bit one.
-std::string AppPathsKey(const std::string& view, const std::string& exe, const std::string& value) {
-    return "[Software\\\\" + view + "Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\" +
-           exe + "] 1700000000\n#time=1da0000000000000\n\"Path\"=" + value + "\n\n";
+// How the console shows a transcript: statuses as lines, messages as
+// "error: " or "information: " with their further lines indented below.
+std::string Console(const std::vector<Shown>& shown) {
+    std::string text;
+    for (const Shown& s : shown) {
+        const std::string start = s.kind == Shown::Status  ? ""
+                                  : s.kind == Shown::Error ? "error: "
+                                                           : "information: ";
+        std::string body = s.text;
+        for (std::size_t at; (at = body.find("\r\n")) != std::string::npos;)
+            body.replace(at, 2, "\n" + std::string(start.size(), ' '));
+        text += start + body + "\n";
+    }
+    return text;
 }
 
-void WriteSystemReg(const std::string& prefix, const std::string& keys) {
-    testing::WriteBytes(std::filesystem::path(prefix) / "system.reg",
-                        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
-                        "#arch=win64\n\n" +
-                            keys);
-}
+const std::string kScan = Console(testing::FrontStartUp());
+const std::string kRunOutput = Console(testing::FrontRun());
 
-const std::string kWow = "Wow6432Node\\\\";
+std::string Skin(const FakeWinePrefix& prefix, std::u16string_view name) {
+    return prefix.Read(testing::kFrontTrains + std::u16string(name) + u"/skin.dat");
+}
 
 TEST(LinuxProgram, ConsoleRunsAndAnswers) {
-    const std::string scan =
-        "Scanning for Skins...\n2 Skins need to be updated.\nUpdate now? [Y/n] ";
+    const std::string scan = kScan + "Update now? [Y/n] ";
     const std::string& run = kRunOutput;
     struct Case {
         const char* name;
@@ -119,87 +119,79 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         {"asked again", {}, "maybe\nY\n", scan + "Update now? [Y/n] " + run, true},
         {"n", {}, "n\n", scan, false},
         {"end of input", {}, "", scan + "\n", false},
-        {"--yes",
-         {"--yes"},
-         "",
-         "Scanning for Skins...\n2 Skins need to be updated.\n" + run,
-         true},
+        {"--yes", {"--yes"}, "", kScan + run, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeWinePrefix prefix({kHost, kPaint});
-        MakeInstall(prefix);
-        std::vector<std::string> args = {"--console", "--prefix", prefix.Prefix()};
+        FrontPrefix prefix;
+        std::vector<std::string> args = {"--console"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result result = RunProgram(args, c.input, prefix.Folder().Root().string());
+        const Result result = RunOn(prefix, args, c.input);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.output, c.output);
-        const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
-        EXPECT_EQ(prefix.Read(trains + u"a/skin.dat"),
-                  c.upgraded ? kUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");
-        EXPECT_EQ(prefix.Read(trains + u"b/skin.dat"), "1.3\r\ngp38\\Cab\r\n");
+        EXPECT_EQ(Skin(prefix, u"a"),
+                  c.upgraded ? testing::kFrontUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");
+        EXPECT_EQ(Skin(prefix, u"b"), "1.3\r\nf7\\Body\r\n");
         EXPECT_EQ(prefix.Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), c.upgraded);
     }
 }
 
 TEST(LinuxProgram, ARunEndsOnAFailure) {
-    FakeWinePrefix prefix({kHost, kPaint});
-    MakeInstall(prefix);
+    FrontPrefix prefix;
     // Where a's new descriptor is to be written, a folder is in the way.
-    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
-    prefix.MakeFolder(trains + u"a/skin.dat.tmp");
-    const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
-                                     prefix.Folder().Root().string());
+    prefix.MakeFolder(testing::kFrontTrains + std::u16string(u"a/skin.dat.tmp"));
+    const Result result = RunOn(prefix, {"--console", "--yes"});
     EXPECT_EQ(result.status, 1);
     // The run stops there, without its closing message, and b is left alone.
     EXPECT_EQ(result.output,
-              "Scanning for Skins...\n2 Skins need to be updated.\n"
-              "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
-              "error: Could not create "
-              "C:\\Games\\Korvash\\World\\Custom\\Trains\\a\\skin.dat.tmp: Is a directory.\n");
-    EXPECT_EQ(prefix.Read(trains + u"a/skin.dat"), "1.3\r\ngp38\\Body\r\nmine\r\n");
-    EXPECT_EQ(prefix.Read(trains + u"b/skin.dat"), "1.3\r\ngp38\\Cab\r\n");
+              kScan +
+                  "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
+                  "error: Could not create "
+                  "C:\\Games\\Korvash\\World\\Custom\\Trains\\a\\skin.dat.tmp: Is a directory.\n");
+    EXPECT_EQ(Skin(prefix, u"a"), "1.3\r\ngp38\\Body\r\nmine\r\n");
+    EXPECT_EQ(Skin(prefix, u"b"), "1.3\r\nf7\\Body\r\n");
+}
+
+// The App Paths keys in the 64-bit view, in the 32-bit one (Wow6432Node)
+// where a 32-bit installer writes them, or in both.
+std::vector<install::AppPath> Keys(bool host32, bool paint32,
+                                   std::optional<std::string> elsewhere = std::nullopt) {
+    const AppPaths& front = FrontPrefix::kFront;
+    std::vector<install::AppPath> keys = {
+        {"korvash.exe", front.host, std::nullopt, host32},
+        {"Korvash Dyvenhall.exe", front.paint, std::nullopt, paint32}};
+    if (elsewhere) {
+        keys.push_back({"korvash.exe", elsewhere, std::nullopt, !host32});
+        keys.push_back({"Korvash Dyvenhall.exe", elsewhere, std::nullopt, !paint32});
+    }
+    return keys;
 }
 
 TEST(LinuxProgram, ReadsTheInstallsFromEitherRegistryView) {
-    const std::string elsewhere = RegText("C:\\Elsewhere\\");
     struct Case {
         const char* name;
-        std::string keys;
+        std::vector<install::AppPath> keys;
     };
     const Case cases[] = {
-        {"64-bit view",
-         AppPathsKey("", "korvash.exe", kHost) + AppPathsKey("", "Korvash Dyvenhall.exe", kPaint)},
-        {"32-bit view", AppPathsKey(kWow, "korvash.exe", kHost) +
-                            AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint)},
-        {"32-bit view first", AppPathsKey("", "korvash.exe", elsewhere) +
-                                  AppPathsKey(kWow, "korvash.exe", kHost) +
-                                  AppPathsKey("", "Korvash Dyvenhall.exe", elsewhere) +
-                                  AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint)},
-        {"one in each view", AppPathsKey(kWow, "korvash.exe", kHost) +
-                                 AppPathsKey("", "Korvash Dyvenhall.exe", kPaint)},
+        {"64-bit view", Keys(false, false)},
+        {"32-bit view", Keys(true, true)},
+        {"32-bit view first", Keys(true, true, RegText("C:\\Elsewhere\\"))},
+        {"one in each view", Keys(true, false)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeWinePrefix prefix({});
-        WriteSystemReg(prefix.Prefix(), c.keys);
-        MakeInstall(prefix);
-        const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
-                                         prefix.Folder().Root().string());
+        FakeWinePrefix prefix({testing::FrontInstall(), c.keys});
+        const Result result = RunOn(prefix, {"--console", "--yes"});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output,
-                  "Scanning for Skins...\n2 Skins need to be updated.\n" + kRunOutput);
-        EXPECT_EQ(prefix.Read(u"GAMES/Korvash/world/custom/TRAINS/a/skin.dat"), kUpgradedA);
+        EXPECT_EQ(result.output, kScan + kRunOutput);
+        EXPECT_EQ(Skin(prefix, u"a"), testing::kFrontUpgradedA);
     }
 }
 
 TEST(LinuxProgram, MissingKuidsComeInListingOrder) {
-    FakeWinePrefix prefix({kHost, kPaint});
-    prefix.Write(u"GAMES/Dyvenhall/SKINS/gp38/config.txt", "kuid <kuid:1:100>\r\n");
-    prefix.Write(u"GAMES/Korvash/world/DISPATCHER/downloads/gp38_hi_dyn_Body/config.txt",
-                 "kuid <kuid:2:100>\r\n");
+    FrontPrefix prefix;
     // Made in neither byte order nor listing order.
-    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS/";
+    const std::u16string trains = testing::kFrontTrains;
     struct Skin {
         std::u16string folder;
         std::string before, after;
@@ -209,18 +201,19 @@ TEST(LinuxProgram, MissingKuidsComeInListingOrder) {
         {u"Mid", "1.3\r\ngp38\\Cab\r\nx\r\n", "1.3\r\ngp38\\Cab\r\nx\r\n"},
         {u"old", "1.5\r\ngp38\\Cab\r\n", "1.5\r\ngp38\\Cab\r\n"},
         {u"alpha", "1.3\r\nsd40\\Roof\r\n", "1.3\r\nsd40\\Roof\r\n"},
-        {u"a", "1.3\r\ngp38\\Body\r\nmine\r\n", kUpgradedA},
+        {u"a", "1.3\r\ngp38\\Body\r\nmine\r\n", testing::kFrontUpgradedA},
+        {u"b", "1.3\r\nf7\\Body\r\n", "1.3\r\nf7\\Body\r\n"},
     };
     for (const Skin& skin : skins) prefix.Write(trains + skin.folder + u"/skin.dat", skin.before);
     prefix.MakeFolder(trains + u"empty");
 
-    const Result result = RunProgram({"--console", "--yes", "--prefix", prefix.Prefix()}, "",
-                                     prefix.Folder().Root().string());
+    const Result result = RunOn(prefix, {"--console", "--yes"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output,
-              "Scanning for Skins...\n4 Skins need to be updated.\n"
+              "Scanning for Skins...\n5 Skins need to be updated.\n"
               "Scanning for Kuids...\nUpgrading Sp3 Skins...\n"
               "error: Could not find a kuid for sd40\n       alpha not upgraded.\n"
+              "error: Could not find a kuid for f7\n       b not upgraded.\n"
               "error: Could not find a kuid for gp38_hi_dyn_Cab\n       Mid not upgraded.\n"
               "error: Could not find a kuid for f7\n       Zed not upgraded.\n"
               "Skins have been upgraded.\ninformation: Skins have been upgraded.\n");
@@ -246,19 +239,13 @@ TEST(LinuxProgram, EndsWithAStatusThatSaysWhy) {
          1,
          "error: Trains could not be found.  You may have to reinstall.\n"},
         {"painter missing",
-         {kHost, std::nullopt},
+         {FrontPrefix::kFront.host, std::nullopt},
          u"",
          1,
          "error: Dyvenhall could not be found.  You may have to reinstall.\n"},
-        {"nothing to update",
-         {kHost, kPaint},
-         u"",
-         0,
+        {"nothing to update", FrontPrefix::kFront, u"", 0,
          "Scanning for Skins...\n0 Skins need to be updated.\n"},
-        {"empty skin.dat",
-         {kHost, kPaint},
-         u"GAMES/Korvash/World/Custom/Trains/x/skin.dat",
-         1,
+        {"empty skin.dat", FrontPrefix::kFront, u"GAMES/Korvash/World/Custom/Trains/x/skin.dat", 1,
          "Scanning for Skins...\nerror: Could not read "
          "C:\\Games\\Korvash\\World\\Custom\\Trains\\x\\skin.dat: Reached the end of the "
          "file.\n"},
@@ -268,8 +255,7 @@ TEST(LinuxProgram, EndsWithAStatusThatSaysWhy) {
         FakeWinePrefix prefix(c.values);
         prefix.MakeFolder(u"GAMES/Korvash/World/Custom/Trains");
         if (!c.emptyDescriptor.empty()) prefix.Write(c.emptyDescriptor, "");
-        const Result result = RunProgram({"--console", "--prefix", prefix.Prefix()}, "",
-                                         prefix.Folder().Root().string());
+        const Result result = RunOn(prefix, {"--console"});
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.output, c.output);
     }
@@ -278,25 +264,22 @@ TEST(LinuxProgram, EndsWithAStatusThatSaysWhy) {
 TEST(LinuxProgram, FindsThePrefixInSteamLibraries) {
     namespace fs = std::filesystem;
     testing::TempFolder home;
-    auto makePrefix = [&](const fs::path& at, bool korvash) {
-        FakeWinePrefix made(korvash ? AppPaths{kHost, kPaint} : AppPaths{});
-        if (korvash) MakeInstall(made);
+    auto makePrefix = [&](const fs::path& at, const install::Install& layout) {
+        FakeWinePrefix made(layout);
         fs::create_directories(at.parent_path());
         fs::copy(made.Prefix(), at, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     };
     const fs::path root = home.Root();
-    makePrefix(root / ".wine", false);  // a prefix without Korvash is passed over
+    makePrefix(root / ".wine", {});  // a prefix without Korvash is passed over
     fs::create_directories(root / ".steam");
     fs::create_directory_symlink(root / ".local/share/Steam", root / ".steam/steam");
     home.Write(u".local/share/Steam/steamapps/libraryfolders.vdf",
                "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + root.string() +
                    "/.local/share/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + root.string() +
                    "/games/SteamLibrary\"\n\t\t\"label\"\t\t\"\"\n\t}\n}\n");
-    makePrefix(root / "games/SteamLibrary/steamapps/compatdata/4242/pfx", true);
     // Korvash's 32-bit installer wrote its key into the 32-bit view.
-    WriteSystemReg((root / "games/SteamLibrary/steamapps/compatdata/4242/pfx").string(),
-                   AppPathsKey(kWow, "korvash.exe", kHost) +
-                       AppPathsKey(kWow, "Korvash Dyvenhall.exe", kPaint));
+    makePrefix(root / "games/SteamLibrary/steamapps/compatdata/4242/pfx",
+               {testing::FrontInstall(), Keys(true, true)});
 
     Result result = RunProgram({"--console", "--yes"}, "", root.string());
     const std::string found = (root / "games/SteamLibrary/steamapps/compatdata/4242/pfx").string();
@@ -307,7 +290,7 @@ TEST(LinuxProgram, FindsThePrefixInSteamLibraries) {
     // Flatpak Steam holds a second one: the player must choose.
     makePrefix(
         root / ".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/7/pfx",
-        true);
+        {testing::FrontInstall(), Keys(false, false)});
     result = RunProgram({"--console", "--yes"}, "", root.string());
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.output.find("choose one with --prefix"), std::string::npos);
@@ -354,13 +337,10 @@ TEST(LinuxProgram, WorksOnTheTerminalWhenNoDisplayAnswers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeWinePrefix prefix({kHost, kPaint});
-        MakeInstall(prefix);
-        const Result result = RunProgram({"--yes", "--prefix", prefix.Prefix()}, "",
-                                         prefix.Folder().Root().string(), c.env);
+        FrontPrefix prefix;
+        const Result result = RunOn(prefix, {"--yes"}, "", c.env);
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output,
-                  c.note + "Scanning for Skins...\n2 Skins need to be updated.\n" + kRunOutput);
+        EXPECT_EQ(result.output, c.note + kScan + kRunOutput);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/front_install.h"
 #include "tests/support/wine_prefix.h"
 #include "tests/support/xvfb.h"
 
@@ -211,15 +212,10 @@ class Program {
     pid_t pid_ = -1;
 };
 
-const std::string kHost = RegText("C:\\Games\\Korvash\\");
-const std::string kPaint = RegText("C:\\Games\\Dyvenhall\\");
+const AppPaths kFront = {RegText(testing::kFrontHost), RegText(testing::kFrontPaint)};
 
-void MakeInstall(const FakeWinePrefix& prefix) {
-    prefix.Write(u"Games/Dyvenhall/Skins/gp38/config.txt", "kuid <kuid:1:100>\r\n");
-    prefix.Write(u"Games/Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
-                 "kuid <kuid:2:100>\r\n");
-    prefix.Write(u"Games/Korvash/World/Custom/Trains/a/skin.dat", "1.3\r\ngp38\\Body\r\n");
-    prefix.Write(u"Games/Korvash/World/Custom/Trains/b/skin.dat", "1.3\r\nf7\\Body\r\n");
+std::string Skin(const FakeWinePrefix& prefix, std::u16string_view name) {
+    return prefix.Read(testing::kFrontTrains + std::u16string(name) + u"/skin.dat");
 }
 
 class LinuxWindow : public ::testing::Test {
@@ -229,17 +225,16 @@ class LinuxWindow : public ::testing::Test {
 };
 
 TEST_F(LinuxWindow, AnUpdateRunAndTheCloseBox) {
-    FakeWinePrefix prefix({kHost, kPaint});
-    MakeInstall(prefix);
+    FakeWinePrefix prefix(kFront, testing::FrontInstall());
     Program program(x_, {"--prefix", prefix.Prefix()}, prefix.Folder().Root());
 
     const auto window = x_.WaitForNew(kCaption);
     ASSERT_TRUE(window) << program.Output();
     x_.Type(*window, "alt+u");
 
-    // The missing kuid, then the end of the run; each box answered by Enter.
+    // The run's message boxes, each answered by Enter.
     std::set<xcb_window_t> boxes;
-    for (int i = 0; i < 2; ++i) {
+    for (std::size_t i = 0; i < testing::Messages(testing::FrontRun()).size(); ++i) {
         SCOPED_TRACE(i);
         const auto box = x_.WaitForNew(kBoxTitle, boxes);
         ASSERT_TRUE(box);
@@ -247,9 +242,7 @@ TEST_F(LinuxWindow, AnUpdateRunAndTheCloseBox) {
         x_.Type(*box, "Return");
         ASSERT_TRUE(x_.WaitUntilGone(*box));
     }
-    EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/a/skin.dat"),
-              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\n");
-    EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/b/skin.dat"), "1.3\r\nf7\\Body\r\n");
+    EXPECT_EQ(Skin(prefix, u"a"), testing::kFrontUpgradedA);
     EXPECT_TRUE(x_.Windows(kBoxTitle).empty());
     ASSERT_EQ(x_.Windows(kCaption).size(), 1u);
 
@@ -258,9 +251,8 @@ TEST_F(LinuxWindow, AnUpdateRunAndTheCloseBox) {
 }
 
 TEST_F(LinuxWindow, ARunThatFailsEndsTheProgram) {
-    FakeWinePrefix prefix({kHost, kPaint});
-    MakeInstall(prefix);
-    prefix.MakeFolder(u"Games/Korvash/World/Custom/Trains/a/skin.dat.tmp");
+    FakeWinePrefix prefix(kFront, testing::FrontInstall());
+    prefix.MakeFolder(testing::kFrontTrains + std::u16string(u"a/skin.dat.tmp"));
     Program program(x_, {"--prefix", prefix.Prefix()}, prefix.Folder().Root());
 
     const auto window = x_.WaitForNew(kCaption);
@@ -270,8 +262,8 @@ TEST_F(LinuxWindow, ARunThatFailsEndsTheProgram) {
     ASSERT_TRUE(box);
     x_.Type(*box, "Return");
     EXPECT_EQ(program.Status(), 1);
-    EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/a/skin.dat"),
-              "1.3\r\ngp38\\Body\r\n");
+    EXPECT_EQ(Skin(prefix, u"a"),
+              testing::FrontInstall().at("GAMES/Korvash/world/custom/TRAINS/a/skin.dat"));
 }
 
 TEST_F(LinuxWindow, EndsWithOneBox) {
@@ -295,7 +287,7 @@ TEST_F(LinuxWindow, EndsWithOneBox) {
             args = {"--prefix", missing->Prefix()};
         } else {
             for (const char* at : {".wine", ".local/share/Steam/steamapps/compatdata/9/pfx"}) {
-                FakeWinePrefix made({kHost, kPaint});
+                FakeWinePrefix made(kFront);
                 fs::create_directories((home.Root() / at).parent_path());
                 fs::copy(made.Prefix(), home.Root() / at,
                          fs::copy_options::recursive | fs::copy_options::copy_symlinks);

@@ -10,6 +10,7 @@
 #include "platform/files_posix.h"
 #include "platform/registry.h"
 #include "tests/support/faulty_files.h"
+#include "tests/support/front_install.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/wine_prefix.h"
 
@@ -181,6 +182,38 @@ TEST(MainForm, TheUpdateRunInItsOrder) {
     EXPECT_EQ(run.prefix.Read(u"Games/Dyvenhall/skins/gp38_hi_dyn/body.tga"), "body");
     EXPECT_EQ(run.prefix.Read(u"Games/Dyvenhall/skins/gp38_hi_dyn/textures/t.texture"), "t");
     EXPECT_EQ(form.FolderKuids().Item(u"gp38_hi_dyn")->Kuid, u"<kuid:1:100>");
+}
+
+// What the front ends' tests take as given: the transcript of a whole run on
+// their install, and where each event shows, repaints and disables.
+TEST(MainForm, TheFrontEndsTranscript) {
+    FakeWinePrefix prefix({RegText(testing::kFrontHost), RegText(testing::kFrontPaint)},
+                          testing::FrontInstall());
+    auto files = platform::MakePosixFileSystem(prefix.Prefix());
+    auto registry = platform::MakeWineRegistry(prefix.Prefix());
+    testing::RecordingView view;
+    frmMain form(*files, *registry, view);
+    auto shown = [&view] {
+        std::vector<testing::Shown> all;
+        for (const std::string& e : view.events) {
+            for (const auto& [start, kind] : {std::pair{"status: ", testing::Shown::Status},
+                                              {"error: ", testing::Shown::Error},
+                                              {"information: ", testing::Shown::Information}})
+                if (e.rfind(start, 0) == 0)
+                    all.push_back({kind, e.substr(std::string_view(start).size())});
+        }
+        view.events.clear();
+        return all;
+    };
+    ASSERT_TRUE(form.Load());
+    EXPECT_EQ(view.events, (Events{"status: Scanning for Skins...", "show", "repaint",
+                                   "status: 2 Skins need to be updated."}));
+    EXPECT_EQ(shown(), testing::FrontStartUp());
+    EXPECT_TRUE(form.UpgradeSkins());
+    EXPECT_EQ(view.events.back(), "disable");
+    EXPECT_EQ(shown(), testing::FrontRun());
+    EXPECT_EQ(prefix.Read(testing::kFrontTrains + std::u16string(u"a/skin.dat")),
+              testing::kFrontUpgradedA);
 }
 
 TEST(MainForm, AFailedFileOperationEndsTheRunWithOneMessage) {

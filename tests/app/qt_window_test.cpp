@@ -14,6 +14,7 @@
 #include "app/qt_front.h"
 #include "platform/files_posix.h"
 #include "platform/registry.h"
+#include "tests/support/front_install.h"
 #include "tests/support/wine_prefix.h"
 
 namespace dsu::app {
@@ -72,12 +73,8 @@ class QtEnvironment : public ::testing::Environment {
 using QtWindowTest = ::testing::Test;
 
 TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
-    FakeWinePrefix prefix({RegText("C:\\Korvash"), RegText("C:\\Dyvenhall")});
-    prefix.Write(u"Dyvenhall/Skins/gp38/config.txt", "kuid <kuid:1:100>\r\n");
-    prefix.Write(u"Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
-                 "kuid <kuid:2:100>\r\n");
-    prefix.Write(u"Korvash/World/Custom/Trains/a/skin.dat", "1.3\r\ngp38\\Body\r\n");
-    prefix.Write(u"Korvash/World/Custom/Trains/b/skin.dat", "1.3\r\nf7\\Body\r\n");
+    FakeWinePrefix prefix({RegText(testing::kFrontHost), RegText(testing::kFrontPaint)},
+                          testing::FrontInstall());
     auto files = platform::MakePosixFileSystem(prefix.Prefix());
     auto registry = platform::MakeWineRegistry(prefix.Prefix());
 
@@ -90,7 +87,8 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(window.Label()->text(), QStringLiteral("2 Skins need to be updated."));
+    EXPECT_EQ(window.Label()->text(),
+              QString::fromStdString(testing::LastStatus(testing::FrontStartUp())));
     EXPECT_EQ(window.Label()->x(), 8);
     EXPECT_EQ(window.Label()->y(), (49 - window.Label()->height()) / 2);
     EXPECT_EQ(window.Button()->geometry(), QRect(264, 8, 81, 33));
@@ -106,21 +104,28 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     std::vector<bool> closed;
     answerer.onBox = [&] { closed.push_back(window.close()); };
     window.Button()->click();
-    EXPECT_EQ(closed, (std::vector<bool>{false, false}));
+    // The run's messages as boxes owned by the window: a CR LF breaks the line.
+    const std::vector<testing::Shown> messages = testing::Messages(testing::FrontRun());
+    EXPECT_EQ(closed, std::vector<bool>(messages.size(), false));
     EXPECT_TRUE(window.isVisible());
-    ASSERT_EQ(answerer.boxes.size(), 2u);
-    EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("Dyvenhall Skin Updater"));
-    EXPECT_EQ(answerer.boxes[0].text,
-              QStringLiteral("Could not find a kuid for f7\nb not upgraded."));
-    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(answerer.boxes[0].hasParent);
-    EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("Skins have been upgraded."));
-    EXPECT_EQ(answerer.boxes[1].icon, QMessageBox::Information);
+    ASSERT_EQ(answerer.boxes.size(), messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        SCOPED_TRACE(messages[i].text);
+        QString text = QString::fromStdString(messages[i].text);
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        EXPECT_EQ(answerer.boxes[i].title, QStringLiteral("Dyvenhall Skin Updater"));
+        EXPECT_EQ(answerer.boxes[i].text, text);
+        EXPECT_EQ(answerer.boxes[i].icon, messages[i].kind == testing::Shown::Error
+                                              ? QMessageBox::Critical
+                                              : QMessageBox::Information);
+        EXPECT_TRUE(answerer.boxes[i].hasParent);
+    }
     EXPECT_FALSE(window.Button()->isEnabled());
-    EXPECT_EQ(window.Label()->text(), QStringLiteral("Skins have been upgraded."));
+    EXPECT_EQ(window.Label()->text(),
+              QString::fromStdString(testing::LastStatus(testing::FrontRun())));
     EXPECT_EQ(window.Label()->x(), 8);
-    EXPECT_EQ(prefix.Read(u"Korvash/World/Custom/Trains/a/skin.dat"),
-              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\n");
+    EXPECT_EQ(prefix.Read(testing::kFrontTrains + std::u16string(u"a/skin.dat")),
+              testing::kFrontUpgradedA);
     EXPECT_EQ(window.ExitCode(), 0);
 
     // Once the run is over the window closes.
@@ -128,7 +133,7 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
 }
 
 TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
-    FakeWinePrefix prefix({});
+    FakeWinePrefix prefix(testing::AppPaths{});
     auto files = platform::MakePosixFileSystem(prefix.Prefix());
     auto registry = platform::MakeWineRegistry(prefix.Prefix());
     BoxAnswerer answerer;

@@ -1,9 +1,6 @@
 #include "tests/support/simulated_disk.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 #include "platform/buffered_file.h"
 #include "platform/failure.h"
@@ -12,56 +9,7 @@
 
 namespace dsu::testing {
 
-namespace fs = std::filesystem;
 using platform::FileError;
-
-DiskTree ReadTree(const fs::path& root) {
-    DiskTree tree;
-    std::vector<std::pair<fs::path, std::string>> pending{{root, ""}};
-    while (!pending.empty()) {
-        auto [folder, prefix] = pending.back();
-        pending.pop_back();
-        for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
-#ifdef _WIN32
-            const std::string name = platform::ToUtf8(e.path().filename().u16string());
-#else
-            const std::string name = e.path().filename().string();
-#endif
-            const std::string rel = prefix.empty() ? name : prefix + "/" + name;
-            if (e.is_symlink()) {
-                tree[rel] = "-> " + fs::read_symlink(e.path()).string();
-            } else if (e.is_directory()) {
-                tree[rel] = std::nullopt;
-                pending.emplace_back(e.path(), rel);
-            } else {
-                std::ifstream in(e.path(), std::ios::binary);
-                std::ostringstream bytes;
-                bytes << in.rdbuf();
-                tree[rel] = bytes.str();
-            }
-        }
-    }
-    return tree;
-}
-
-void WriteTree(const DiskTree& tree, const fs::path& root) {
-    // Ordered by path, so that every folder comes before what it holds.
-    for (const auto& [rel, content] : tree) {
-#ifdef _WIN32
-        const fs::path host = root / fs::path(platform::FromUtf8(rel));
-#else
-        const fs::path host = root / fs::path(rel);
-#endif
-        if (!content) {
-            fs::create_directories(host);
-            continue;
-        }
-        fs::create_directories(host.parent_path());
-        std::ofstream out(host, std::ios::binary | std::ios::trunc);
-        out.write(content->data(), static_cast<std::streamsize>(content->size()));
-        if (!out) throw std::runtime_error("cannot write " + host.string());
-    }
-}
 
 namespace {
 

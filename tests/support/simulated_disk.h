@@ -16,17 +16,13 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "tools/install.h"
 
 namespace dsu::testing {
 
-// A folder tree: relative path ("a/b/c", UTF-8) to the bytes of a file, or
-// nullopt for a folder.
-using DiskTree = std::map<std::string, std::optional<std::string>>;
-
-// The tree below a real folder; links are entered as "-> target" files.
-DiskTree ReadTree(const std::filesystem::path& root);
-// Makes `tree` below the (existing, empty) real folder `root`.
-void WriteTree(const DiskTree& tree, const std::filesystem::path& root);
+using DiskTree = install::Tree;
+using install::ReadTree;
+using install::WriteTree;
 
 enum class DiskModel { Linux, Windows };
 

@@ -1,34 +1,16 @@
 #include "tests/support/wine_prefix.h"
 
-#include <filesystem>
-
 namespace dsu::testing {
 
-std::string RegText(std::string_view windowsPath) {
-    std::string text = "\"";
-    for (char c : windowsPath) {
-        if (c == '\\' || c == '"') text += '\\';
-        text += c;
-    }
-    return text + "\"";
+FakeWinePrefix::FakeWinePrefix(const AppPaths& values, const install::Tree& driveC) {
+    install::Install layout{driveC, install::ProgramAppPaths(values.host, values.paint)};
+    // A default value that leads nowhere: the program reads "Path" alone.
+    for (install::AppPath& key : layout.appPaths) key.program = RegText("C:\\nowhere\\" + key.exe);
+    install::WriteWinePrefix(layout, temp_.Host(u"prefix"));
 }
 
-FakeWinePrefix::FakeWinePrefix(const AppPaths& values) {
-    std::string reg =
-        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
-    auto key = [&](const char* exe, const std::optional<std::string>& value) {
-        reg += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\";
-        reg += exe;
-        reg += "] 1700000000\n#time=1da0000000000000\n";
-        if (value) reg += "\"Path\"=" + *value + "\n";
-        reg += "@=\"C:\\\\nowhere\\\\" + std::string(exe) + "\"\n\n";
-    };
-    key("korvash.exe", values.host);
-    key("Korvash Dyvenhall.exe", values.paint);
-    temp_.Write(u"prefix/system.reg", reg);
-    temp_.MakeFolder(u"prefix/drive_c");
-    temp_.MakeFolder(u"prefix/dosdevices");
-    std::filesystem::create_directory_symlink("../drive_c", temp_.Host(u"prefix/dosdevices/c:"));
+FakeWinePrefix::FakeWinePrefix(const install::Install& layout) {
+    install::WriteWinePrefix(layout, temp_.Host(u"prefix"));
 }
 
 std::string FakeWinePrefix::Prefix() const { return temp_.Host(u"prefix").string(); }

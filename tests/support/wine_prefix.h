@@ -1,27 +1,31 @@
-// A Wine prefix laid out as Wine lays it out, without Wine: system.reg with
-// the two App Paths values, dosdevices/c: leading to drive_c.
+// A Wine prefix laid out as Wine lays it out, without Wine, in a temporary
+// folder: system.reg with the two App Paths values, dosdevices/c: leading to
+// drive_c.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "tests/support/temp_folder.h"
+#include "tools/install.h"
 
 namespace dsu::testing {
 
+using install::RegText;
+
 struct AppPaths {
-    // Values as written into system.reg's text, e.g. "\"C:\\\\Games\\\\Korvash\\\\\""
+    // Values as written into system.reg's text, e.g. RegText("C:\\Games\\Korvash")
     // for a REG_SZ, or "hex(2):..." for another type; nullopt leaves it out.
     std::optional<std::string> host;
     std::optional<std::string> paint;
 };
 
-// A REG_SZ value in system.reg's quoted form.
-std::string RegText(std::string_view windowsPath);
-
 class FakeWinePrefix {
   public:
-    explicit FakeWinePrefix(const AppPaths& values);
+    // The program's two App Paths keys with `values`, and `driveC` on C:.
+    explicit FakeWinePrefix(const AppPaths& values, const install::Tree& driveC = {});
+    // Any keys, as `layout` names them.
+    explicit FakeWinePrefix(const install::Install& layout);
     // The prefix folder (host path).
     std::string Prefix() const;
     // Writes a file below drive_c, "Games/Korvash/..." relative.
