@@ -7,13 +7,13 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "bench/plain_job.h"
 #include "bench/support.h"
 #include "platform/files_posix.h"
 #include "platform/text.h"
+#include "tools/install.h"
 
 namespace dsu::bench {
 
@@ -89,22 +89,11 @@ Environment MakeEnvironment(const std::string& root) {
     // A Wine prefix beside the install whose C: drive is the install's parent.
     namespace fs = std::filesystem;
     const fs::path prefix = fs::path(root).parent_path() / "prefix";
-    fs::create_directories(prefix / "dosdevices");
-    const fs::path link = prefix / "dosdevices" / "c:";
-    fs::remove(link);
-    fs::create_directory_symlink(fs::relative(fs::path(root).parent_path(), prefix / "dosdevices"),
-                                 link);
     const std::string name = fs::path(root).filename().string();
-    std::ofstream reg(prefix / "system.reg", std::ios::binary);
-    reg << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
-    auto key = [&](const char* exe, const std::string& folder) {
-        reg << "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\" << exe
-            << "] 1700000000\n#time=1da0000000000000\n\"Path\"=\"C:\\\\" << name << "\\\\" << folder
-            << "\"\n\n";
-    };
-    key("korvash.exe", "Korvash");
-    key("Korvash Dyvenhall.exe", "Dyvenhall");
-    reg.close();
+    install::Install layout;
+    layout.appPaths = install::ProgramAppPaths(install::RegText("C:\\" + name + "\\Korvash"),
+                                               install::RegText("C:\\" + name + "\\Dyvenhall"));
+    install::WriteWinePrefix(layout, prefix, fs::path(root).parent_path());
 
     Environment env;
     env.files = platform::MakePosixFileSystem(prefix.string());
