@@ -22,8 +22,8 @@ std::u16string FileErrorText(std::u16string_view operation, std::u16string_view 
 }  // namespace
 
 FileError::FileError(std::u16string_view operation, std::u16string_view path,
-                     std::u16string_view reason)
-    : Failure(FileErrorText(operation, path, reason)) {}
+                     std::u16string_view reason, unsigned long code)
+    : Failure(FileErrorText(operation, path, reason)), code_(code) {}
 
 OverflowError::OverflowError() : Failure(u"Overflow.") {}
 

@@ -26,7 +26,14 @@ class Failure : public std::runtime_error {
 // A file operation failed: "Could not <operation> <path>: <reason>".
 class FileError : public Failure {
   public:
-    FileError(std::u16string_view operation, std::u16string_view path, std::u16string_view reason);
+    // `code` is the system's error number behind `reason` (errno, or
+    // GetLastError() on Windows); 0 when no system call failed.
+    FileError(std::u16string_view operation, std::u16string_view path, std::u16string_view reason,
+              unsigned long code = 0);
+    unsigned long Code() const { return code_; }
+
+  private:
+    unsigned long code_;
 };
 
 // A path text too long for the path helpers.

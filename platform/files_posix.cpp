@@ -30,7 +30,7 @@ std::u16string Reason(int error) {
 }
 
 [[noreturn]] void Fail(std::u16string_view operation, std::u16string_view path, int error) {
-    throw FileError(operation, path, Reason(error));
+    throw FileError(operation, path, Reason(error), static_cast<unsigned long>(error));
 }
 
 class Fd {

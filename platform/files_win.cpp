@@ -15,7 +15,7 @@ namespace {
 
 [[noreturn]] void Fail(std::u16string_view operation, std::u16string_view path,
                        DWORD error = GetLastError()) {
-    throw FileError(operation, path, SystemErrorText(error));
+    throw FileError(operation, path, SystemErrorText(error), error);
 }
 
 // The name handed to the system. Long paths get the "\\?\" form, which

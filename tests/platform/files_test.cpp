@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+
 #include "platform/failure.h"
+#include "platform/text.h"
 #include "tests/support/temp_folder.h"
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
 
 namespace dsu::platform {
 namespace {
@@ -166,6 +173,50 @@ TEST_F(Files, FailuresNameTheOperationPathAndReason) {
         EXPECT_GT(text.size(), (u"Could not create " + path + u": ").size() + 2);
         EXPECT_EQ(text.back(), u'.');
     }
+}
+
+// Each failure carries the system's own code for it.
+TEST_F(Files, FailuresCarryTheSystemsCode) {
+    temp.Write(u"held", "x");
+    temp.Write(u"read-only", "x");
+    struct Case {
+        const char* name;
+        std::function<void()> operation;
+        unsigned long code;
+    };
+    std::vector<Case> cases = {
+#ifdef _WIN32
+        {"created in a missing folder", [&] { fs->CreateWriter(temp.Path(u"missing\\skin.dat")); },
+         ERROR_PATH_NOT_FOUND},
+        {"opened while held without sharing", [&] { fs->TryOpenReader(temp.Path(u"held")); },
+         ERROR_SHARING_VIOLATION},
+        {"deleted while read-only", [&] { fs->DeleteFile(temp.Path(u"read-only")); },
+         ERROR_ACCESS_DENIED},
+#else
+        {"created in a missing folder", [&] { fs->CreateWriter(temp.Path(u"missing\\skin.dat")); },
+         ENOENT},
+        {"listed as a folder", [&] { fs->ListFiles(temp.Path(u"held")); }, ENOTDIR},
+#endif
+    };
+#ifdef _WIN32
+    HANDLE held = CreateFileW(Wide(temp.Path(u"held")), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_READONLY));
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            c.operation();
+            ADD_FAILURE() << "did not fail";
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.Code(), c.code) << ToUtf8(e.Message());
+        }
+    }
+#ifdef _WIN32
+    CloseHandle(held);
+    SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 TEST_F(Files, NamesOutsideTheCodePageAndLongPathsWork) {
