@@ -13,6 +13,7 @@
 
 #include "platform/text.h"
 #include "platform/win32.h"
+#include "tests/support/front_install.h"
 #include "tests/support/temp_folder.h"
 
 namespace dsu::testing {
@@ -30,6 +31,7 @@ constexpr wchar_t kPaintKey[] = L"Korvash Dyvenhall.exe";
 constexpr DWORD kDeadlineMs = 60000;
 
 std::wstring Wide(const std::u16string& text) { return {text.begin(), text.end()}; }
+std::wstring Wide(const std::string& utf8) { return Wide(platform::FromUtf8(utf8)); }
 
 // A host path as Wine shows it.
 std::wstring WindowsPath(const std::string& host) {
@@ -271,41 +273,44 @@ class Program {
     bool started_ = false;
 };
 
-// Layouts of the two installs below one temporary folder.
+// Template skins, content folders and skins for a full update run beside
+// FrontInstall's, where it keeps them: two missing kuids among four skins to
+// update, one already at 1.5 and a folder without skin.dat.
+install::Tree FullInstall() {
+    const std::string skins = "GAMES/Dyvenhall/SKINS/";
+    const std::string downloads = "GAMES/Korvash/world/DISPATCHER/downloads/";
+    const std::string trains = "GAMES/Korvash/world/custom/TRAINS/";
+    return {
+        {skins + "gp38/config.txt", "username \"gp38\"\r\nkuid <kuid:1:100>\r\n"},
+        {skins + "gp38/body.tga", std::string("\x00\x01\xff\r\n\x1a", 6)},
+        {skins + "gp38/textures/body.texture.txt", "Primary=\"body.tga\"\r\n"},
+        {skins + "sd40/config.txt", "kuid <kuid:1:200>\r\n"},
+        {downloads + "gp38_hi_dyn_Body/config.txt", "kind \"mesh\"\r\n  KUID <kuid2:1:1000:1>\r\n"},
+        {downloads + "sd40_Cab/config.txt", "kuid <kuid2:1:1001:1>\r\n"},
+        {trains + "a_gp38/skin.dat", "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n"},
+        {trains + "b_es44/skin.dat", "1.3\r\nes44\\Body\r\npainter=2\r\n"},
+        {trains + "c_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx=1\r\n"},
+        {trains + "d_sd40_roof/skin.dat", "1.3\r\nsd40\\Roof\r\n"},
+        {trains + "e_done/skin.dat", "1.5\r\nsd40\\Cab\r\n"},
+        {trains + "f_no_dat/config.txt", "kuid <kuid:2:1>\r\n"},
+    };
+}
+
+// A skin.dat of FullInstall's or FrontInstall's, relative to their root.
+std::u16string SkinDat(std::u16string_view skin) {
+    return kFrontTrains + std::u16string(skin) + u"/skin.dat";
+}
+
+// The two installs laid out below one temporary folder.
 class Installs {
   public:
-    std::wstring Host() const { return Wide(temp_.Path(u"Korvash")); }
-    std::wstring Paint() const { return Wide(temp_.Path(u"Dyvenhall")); }
-    void Write(const std::u16string& relative, std::string_view bytes) const {
-        temp_.Write(relative, bytes);
-    }
+    explicit Installs(const install::Tree& files) { install::WriteTree(files, temp_.Root()); }
+    std::wstring Host() const { return Wide(temp_.Path(u"GAMES\\Korvash")); }
+    std::wstring Paint() const { return Wide(temp_.Path(u"GAMES\\Dyvenhall")); }
     std::string Read(const std::u16string& relative) const { return temp_.Read(relative); }
     bool Exists(const std::u16string& relative) const { return temp_.Exists(relative); }
     void MakeFolder(const std::u16string& relative) const { temp_.MakeFolder(relative); }
-
-    // Template skins, content folders and skins for a full update run.
-    void MakeFull() const {
-        Write(u"Dyvenhall/Skins/gp38/config.txt", "username \"gp38\"\r\nkuid <kuid:1:100>\r\n");
-        Write(u"Dyvenhall/Skins/gp38/body.tga", std::string("\x00\x01\xff\r\n\x1a", 6));
-        Write(u"Dyvenhall/Skins/gp38/textures/body.texture.txt", "Primary=\"body.tga\"\r\n");
-        Write(u"Dyvenhall/Skins/sd40/config.txt", "kuid <kuid:1:200>\r\n");
-        Write(u"Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
-              "kind \"mesh\"\r\n  KUID <kuid2:1:1000:1>\r\n");
-        Write(u"Korvash/World/dispatcher/downloads/sd40_Cab/config.txt",
-              "kuid <kuid2:1:1001:1>\r\n");
-        Skin(u"a_gp38", "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
-        Skin(u"b_es44", "1.3\r\nes44\\Body\r\npainter=2\r\n");
-        Skin(u"c_sd40", "1.3\r\nsd40\\Cab\r\nx=1\r\n");
-        Skin(u"d_sd40_roof", "1.3\r\nsd40\\Roof\r\n");
-        Skin(u"e_done", "1.5\r\nsd40\\Cab\r\n");
-        Write(u"Korvash/World/Custom/Trains/f_no_dat/config.txt", "kuid <kuid:2:1>\r\n");
-    }
-    void Skin(const std::u16string& name, std::string_view descriptor) const {
-        Write(u"Korvash/World/Custom/Trains/" + name + u"/skin.dat", descriptor);
-    }
-    std::string SkinDat(const std::u16string& name) const {
-        return Read(u"Korvash/World/Custom/Trains/" + name + u"/skin.dat");
-    }
+    std::string SkinDat(std::u16string_view skin) const { return Read(testing::SkinDat(skin)); }
 
   private:
     TempFolder temp_;
@@ -317,20 +322,40 @@ HWND Button(HWND window) { return GetWindow(Label(window), GW_HWNDNEXT); }
 
 class ProgramTest : public ::testing::Test {
   protected:
-    void TearDown() override { DeleteAppPaths(); }
-    // Every case sets both keys: a value, or no key at all.
-    void Register(const Installs& installs, bool host = true, bool paint = true) {
+    void TearDown() override {
+        program.reset();
+        DeleteAppPaths();
+    }
+    // Lays out `files`, sets both keys (a value, or no key at all) and starts
+    // the program.
+    void Launch(const install::Tree& files, bool host = true, bool paint = true) {
+        installs.emplace(files);
         using Value = std::optional<std::wstring>;
-        HANDLE hostReg = StartAppPath(kHostKey, host ? Value(installs.Host()) : std::nullopt);
-        HANDLE paintReg = StartAppPath(kPaintKey, paint ? Value(installs.Paint()) : std::nullopt);
+        HANDLE hostReg = StartAppPath(kHostKey, host ? Value(installs->Host()) : std::nullopt);
+        HANDLE paintReg = StartAppPath(kPaintKey, paint ? Value(installs->Paint()) : std::nullopt);
         const DWORD hostCode = Finish(hostReg);
         const DWORD paintCode = Finish(paintReg);
         EXPECT_TRUE(!host || hostCode == 0) << "reg.exe add: " << hostCode;
         EXPECT_TRUE(!paint || paintCode == 0) << "reg.exe add: " << paintCode;
+        program.emplace();
+        ASSERT_TRUE(program->Started());
+    }
+    // Launch, then the window once its label reads `status`; null when it
+    // does not appear or read so.
+    HWND Start(const install::Tree& files, const std::wstring& status) {
+        Launch(files);
+        return WindowReading(status);
+    }
+    HWND WindowReading(const std::wstring& status) const {
+        HWND window = program ? program->Window() : nullptr;
+        return window && LabelReads(window, status) ? window : nullptr;
     }
     static bool LabelReads(HWND window, const std::wstring& text) {
         return WaitFor([&] { return Text(Label(window)) == text; });
     }
+
+    std::optional<Installs> installs;
+    std::optional<Program> program;
 };
 
 // Start-ups that end with one error before the window is ever shown.
@@ -347,24 +372,21 @@ class MissingInstallTest : public ProgramTest,
                            public ::testing::WithParamInterface<MissingInstallCase> {};
 
 TEST_P(MissingInstallTest, ShowsOneErrorAndEndsBeforeTheWindowIsShown) {
-    Installs installs;
-    installs.Skin(u"a", "1.3\r\nsd40\\Cab\r\n");
-    Register(installs, GetParam().host, GetParam().paint);
-    Program program;
-    ASSERT_TRUE(program.Started());
+    Launch(FrontInstall(), GetParam().host, GetParam().paint);
 
-    const auto message = program.AnswerMessage();
+    const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
     EXPECT_EQ(message->title, kTitle);
     EXPECT_EQ(message->text, GetParam().message);
     EXPECT_EQ(message->icon, Icon::Error);
     EXPECT_EQ(message->owner, nullptr);
-    if (HWND window = program.WindowNow()) {
+    if (HWND window = program->WindowNow()) {
         EXPECT_FALSE(IsWindowVisible(window));
     }
 
-    EXPECT_EQ(program.ExitCode(), 1u);
-    EXPECT_EQ(installs.SkinDat(u"a"), "1.3\r\nsd40\\Cab\r\n");
+    EXPECT_EQ(program->ExitCode(), 1u);
+    EXPECT_EQ(installs->SkinDat(u"a"),
+              FrontInstall().at("GAMES/Korvash/world/custom/TRAINS/a/skin.dat"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -379,129 +401,92 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, CountsNoSkinsAndDisablesTheButton) {
-    Installs installs;
-    installs.MakeFull();
-    installs.Skin(u"a_gp38", "1.5\r\nGP38\\Body\r\n");
-    installs.Skin(u"b_es44", "1.4\r\n");
-    installs.Skin(u"c_sd40", "1.3 \r\nsd40\\Cab\r\n");
-    installs.Skin(u"d_sd40_roof", "\n1.3\r\n");
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    install::Tree files = FullInstall();
+    const std::string trains = "GAMES/Korvash/world/custom/TRAINS/";
+    files[trains + "a_gp38/skin.dat"] = "1.5\r\nGP38\\Body\r\n";
+    files[trains + "b_es44/skin.dat"] = "1.4\r\n";
+    files[trains + "c_sd40/skin.dat"] = "1.3 \r\nsd40\\Cab\r\n";
+    files[trains + "d_sd40_roof/skin.dat"] = "\n1.3\r\n";
+    HWND window = Start(files, L"0 Skins need to be updated.");
     ASSERT_TRUE(window);
-
-    EXPECT_TRUE(LabelReads(window, L"0 Skins need to be updated."));
     EXPECT_TRUE(WaitFor([&] { return !IsWindowEnabled(Button(window)); }));
 
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.ExitCode(), 0u);
-    EXPECT_FALSE(installs.Exists(u"Dyvenhall/Skins/gp38_hi_dyn"));
+    EXPECT_EQ(program->ExitCode(), 0u);
+    EXPECT_FALSE(installs->Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn"));
 }
 
-TEST_F(ProgramTest, UpgradesSkinsAndReportsMissingKuidsInListingOrder) {
-    Installs installs;
-    installs.MakeFull();
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+// The run of the front ends' transcript: its message boxes, owned by the
+// window and answered, the status that stays, and the button left disabled.
+TEST_F(ProgramTest, AnUpdateRunShowsItsTranscript) {
+    HWND window = Start(FrontInstall(), Wide(LastStatus(FrontStartUp())));
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
     ASSERT_TRUE(IsWindowEnabled(Button(window)));
 
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    struct Expected {
-        const wchar_t* text;
-        Icon icon;
-    };
-    const Expected expected[] = {
-        {L"Could not find a kuid for es44\r\nb_es44 not upgraded.", Icon::Error},
-        {L"Could not find a kuid for sd40_Roof\r\nd_sd40_roof not upgraded.", Icon::Error},
-        {L"Skins have been upgraded.", Icon::Information},
-    };
-    for (const Expected& want : expected) {
-        const auto message = program.AnswerMessage();
-        ASSERT_TRUE(message) << "no message: "
-                             << platform::ToUtf8(
-                                    std::u16string(want.text, want.text + wcslen(want.text)));
+    for (const Shown& want : Messages(FrontRun())) {
+        const auto message = program->AnswerMessage();
+        ASSERT_TRUE(message) << "no message: " << want.text;
         EXPECT_EQ(message->title, kTitle);
-        EXPECT_EQ(message->text, want.text);
-        EXPECT_EQ(message->icon, want.icon);
+        EXPECT_EQ(message->text, Wide(want.text));
+        EXPECT_EQ(message->icon, want.kind == Shown::Error ? Icon::Error : Icon::Information);
         EXPECT_EQ(message->owner, window);
     }
-    EXPECT_TRUE(LabelReads(window, L"Skins have been upgraded."));
+    EXPECT_TRUE(LabelReads(window, Wide(LastStatus(FrontRun()))));
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
     ASSERT_TRUE(IsWindowVisible(window));
 
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_EQ(program->ExitCode(), 0u);
 
-    EXPECT_EQ(installs.SkinDat(u"a_gp38"),
-              "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n");
-    EXPECT_EQ(installs.SkinDat(u"b_es44"), "1.3\r\nes44\\Body\r\npainter=2\r\n");
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
-    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
-    EXPECT_EQ(installs.SkinDat(u"e_done"), "1.5\r\nsd40\\Cab\r\n");
-    EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/f_no_dat/skin.dat"));
-    for (const char16_t* name : {u"a_gp38", u"b_es44", u"c_sd40", u"d_sd40_roof"}) {
-        EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/" + std::u16string(name) +
-                                     u"/skin.dat.tmp"));
-    }
-    // The template's copy, one level deep, byte for byte.
-    for (const char16_t* file : {u"config.txt", u"body.tga", u"textures/body.texture.txt"}) {
-        EXPECT_EQ(installs.Read(u"Dyvenhall/Skins/gp38_hi_dyn/" + std::u16string(file)),
-                  installs.Read(u"Dyvenhall/Skins/gp38/" + std::u16string(file)));
-    }
+    EXPECT_EQ(installs->SkinDat(u"a"), kFrontUpgradedA);
+    EXPECT_FALSE(installs->Exists(SkinDat(u"a") + u".tmp"));
+    EXPECT_EQ(installs->Read(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), "body");
 }
 
 TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
-    Installs installs;
-    installs.MakeFull();
+    install::Tree files = FullInstall();
     // A folder where the rewrite's temporary file goes: it cannot be created.
-    installs.MakeFolder(u"Korvash/World/Custom/Trains/c_sd40/skin.dat.tmp");
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    files["GAMES/Korvash/world/custom/TRAINS/c_sd40/skin.dat.tmp"] = std::nullopt;
+    HWND window = Start(files, L"4 Skins need to be updated.");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
 
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto missing = program.AnswerMessage();
+    const auto missing = program->AnswerMessage();
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->text, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
-    const auto failed = program.AnswerMessage();
+    const auto failed = program->AnswerMessage();
     ASSERT_TRUE(failed);
-    const std::wstring start =
-        L"Could not create " + installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat.tmp: ";
+    const std::wstring start = L"Could not create " + installs->Host() +
+                               L"\\World\\Custom\\Trains\\c_sd40\\skin.dat.tmp: ";
     EXPECT_EQ(failed->text.substr(0, start.size()), start);
     EXPECT_GT(failed->text.size(), start.size());
     EXPECT_EQ(failed->icon, Icon::Error);
     EXPECT_EQ(failed->owner, window);
 
-    EXPECT_EQ(program.ExitCode(), 1u);
-    EXPECT_EQ(installs.SkinDat(u"a_gp38"),
+    EXPECT_EQ(program->ExitCode(), 1u);
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"),
               "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n");
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.3\r\nsd40\\Cab\r\nx=1\r\n");
-    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), "1.3\r\nsd40\\Cab\r\nx=1\r\n");
+    EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
 }
 
 TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {
-    Installs installs;
-    installs.MakeFull();
-    installs.Skin(u"c_sd40", "");
-    Register(installs);
-    Program program;
+    install::Tree files = FullInstall();
+    files["GAMES/Korvash/world/custom/TRAINS/c_sd40/skin.dat"] = "";
+    Launch(files);
 
-    const auto message = program.AnswerMessage();
+    const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, L"Could not read " + installs.Host() +
+    EXPECT_EQ(message->text, L"Could not read " + installs->Host() +
                                  L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: "
                                  L"Reached the end of the file.");
     EXPECT_EQ(message->icon, Icon::Error);
-    EXPECT_EQ(program.ExitCode(), 1u);
-    EXPECT_EQ(installs.SkinDat(u"a_gp38"), "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "");
+    EXPECT_EQ(program->ExitCode(), 1u);
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"), "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), "");
 }
 
 // The client area and the controls, in the window's pixels: the 96-dpi
@@ -534,13 +519,8 @@ void ExpectLayoutAt(HWND window, int dpi) {
 }
 
 TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
-    Installs installs;
-    installs.MakeFull();
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    HWND window = Start(FullInstall(), L"4 Skins need to be updated.");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
 
     const LONG style = GetWindowLongW(window, GWL_STYLE);
     EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
@@ -557,7 +537,7 @@ TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
     EXPECT_LE(std::abs(frame.top + frame.bottom - GetSystemMetrics(SM_CYSCREEN)), 1);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_EQ(program->ExitCode(), 0u);
 }
 
 // The system dpi a program reads at its start, for the programs started
@@ -586,19 +566,13 @@ TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
     ASSERT_TRUE(setContext);
     setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
-    Installs installs;
-    installs.MakeFull();
-    Register(installs);
     HWND window = nullptr;
-    std::optional<Program> program;
     {
         SystemDpi dpi(144);
         ASSERT_TRUE(dpi.Ok());
-        program.emplace();
-        window = program->Window();
+        window = Start(FullInstall(), L"4 Skins need to be updated.");
     }
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"4 Skins need to be updated."));
 
     ExpectLayoutAt(window, 144);
 
@@ -607,15 +581,11 @@ TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
 }
 
 TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
-    Installs installs;
-    installs.MakeFull();
-    installs.Skin(u"b_es44", "1.5\r\n");
-    installs.Skin(u"d_sd40_roof", "1.5\r\n");
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    install::Tree files = FullInstall();
+    files["GAMES/Korvash/world/custom/TRAINS/b_es44/skin.dat"] = "1.5\r\n";
+    files["GAMES/Korvash/world/custom/TRAINS/d_sd40_roof/skin.dat"] = "1.5\r\n";
+    HWND window = Start(files, L"2 Skins need to be updated.");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
 
     // The label comes first, the button next and is the one tab stop.
     EXPECT_NE(ClassOf(Label(window)).find(L"tatic"), std::wstring::npos);
@@ -633,14 +603,14 @@ TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     EXPECT_EQ(gui.hwndFocus, Button(window));
     PostMessageW(gui.hwndFocus, WM_SYSKEYDOWN, 'U', 0x20000001 | (MapVirtualKeyW('U', 0) << 16));
 
-    const auto message = program.AnswerMessage();
+    const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
     EXPECT_EQ(message->text, L"Skins have been upgraded.");
     EXPECT_EQ(message->icon, Icon::Information);
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.ExitCode(), 0u);
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+    EXPECT_EQ(program->ExitCode(), 0u);
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
 }
 
 // Another program holding a file for a while (tests/e2e/hold_file_win.cpp),
