@@ -26,7 +26,8 @@ const std::string kHost = RegText("C:\\Games\\Korvash\\");
 const std::string kPaint = RegText("C:\\Games\\Dyvenhall");
 
 struct Installs {
-    explicit Installs(const AppPaths& values) : prefix(values) {}
+    explicit Installs(const AppPaths& values, const install::Tree& driveC = {})
+        : prefix(values, driveC) {}
     FakeWinePrefix prefix;
     std::unique_ptr<platform::FileSystem> files = platform::MakePosixFileSystem(prefix.Prefix());
     std::unique_ptr<platform::Registry> registry = platform::MakeWineRegistry(prefix.Prefix());
@@ -127,33 +128,34 @@ TEST(MainForm, StartUpFailuresEndTheProgramWithOneMessage) {
 }
 
 // An install of a few skins in the letter cases players' folders really have.
-void MakeInstall(const FakeWinePrefix& prefix) {
-    const std::u16string skins = u"Games/Dyvenhall/skins/";
-    prefix.Write(skins + u"GP38/config.txt", "kuid <kuid:1:100>\r\n");
-    prefix.Write(skins + u"GP38/body.tga", "body");
-    prefix.Write(skins + u"GP38/textures/t.texture", "t");
-    prefix.Write(skins + u"sd40/config.txt", "kuid <kuid:1:200>\r\n");
-    const std::u16string downloads = u"Games/Korvash/world/Dispatcher/DOWNLOADS/";
-    prefix.Write(downloads + u"gp38_hi_dyn_body/config.txt", "x\r\n kuid <kuid:2:100> \r\n");
-    prefix.Write(downloads + u"sd40_cab/config.txt", "kuid <kuid:2:200>\r\n");
-    // The same name under the skins root wins over this one.
-    prefix.Write(downloads + u"SD40/config.txt", "kuid <kuid:9:999>\r\n");
-    const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
-    prefix.Write(trains + u"A_first/skin.dat", "1.3\r\nGP38\\Body\r\nthird\r\n\r\n");
-    prefix.Write(trains + u"b_missing/skin.dat", "1.3\r\nf7\\Body\r\n");
-    prefix.Write(trains + u"C_new/skin.dat", "1.5\r\nsd40\\Cab\r\n");
-    prefix.Write(trains + u"d_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx");
-    prefix.Write(trains + u"e_missing/skin.dat", "1.3\r\nsd40\\Roof\r\n");
-    prefix.Write(trains + u"f_none/readme.txt", "");
-    // Names that an earlier root holds too: its kuid wins, downloads over
-    // trains and the skins root over both.
-    prefix.Write(trains + u"SD40_CAB/config.txt", "kuid <kuid:3:998>\r\n");
-    prefix.Write(trains + u"Sd40/config.txt", "kuid <kuid:3:999>\r\n");
+install::Tree FewSkins() {
+    const std::string skins = "Games/Dyvenhall/skins/";
+    const std::string downloads = "Games/Korvash/world/Dispatcher/DOWNLOADS/";
+    const std::string trains = "Games/Korvash/world/Custom/trains/";
+    return {
+        {skins + "GP38/config.txt", "kuid <kuid:1:100>\r\n"},
+        {skins + "GP38/body.tga", "body"},
+        {skins + "GP38/textures/t.texture", "t"},
+        {skins + "sd40/config.txt", "kuid <kuid:1:200>\r\n"},
+        {downloads + "gp38_hi_dyn_body/config.txt", "x\r\n kuid <kuid:2:100> \r\n"},
+        {downloads + "sd40_cab/config.txt", "kuid <kuid:2:200>\r\n"},
+        // The same name under the skins root wins over this one.
+        {downloads + "SD40/config.txt", "kuid <kuid:9:999>\r\n"},
+        {trains + "A_first/skin.dat", "1.3\r\nGP38\\Body\r\nthird\r\n\r\n"},
+        {trains + "b_missing/skin.dat", "1.3\r\nf7\\Body\r\n"},
+        {trains + "C_new/skin.dat", "1.5\r\nsd40\\Cab\r\n"},
+        {trains + "d_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx"},
+        {trains + "e_missing/skin.dat", "1.3\r\nsd40\\Roof\r\n"},
+        {trains + "f_none/readme.txt", ""},
+        // Names that an earlier root holds too: its kuid wins, downloads over
+        // trains and the skins root over both.
+        {trains + "SD40_CAB/config.txt", "kuid <kuid:3:998>\r\n"},
+        {trains + "Sd40/config.txt", "kuid <kuid:3:999>\r\n"},
+    };
 }
 
 TEST(MainForm, TheUpdateRunInItsOrder) {
-    Installs run({kHost, kPaint});
-    MakeInstall(run.prefix);
+    Installs run({kHost, kPaint}, FewSkins());
     frmMain form(*run.files, *run.registry, run.view);
     ASSERT_TRUE(form.Load());
     run.view.events.clear();
@@ -217,8 +219,7 @@ TEST(MainForm, TheFrontEndsTranscript) {
 }
 
 TEST(MainForm, AFailedFileOperationEndsTheRunWithOneMessage) {
-    Installs run({kHost, kPaint});
-    MakeInstall(run.prefix);
+    Installs run({kHost, kPaint}, FewSkins());
     testing::FaultyFileSystem faulty(*run.files);
     faulty.FailNth(testing::Op::ReplaceFile, 2);  // d_sd40's, after A_first's succeeded
     frmMain form(faulty, *run.registry, run.view);

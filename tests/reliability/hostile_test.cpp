@@ -37,13 +37,19 @@ std::string Config(const std::string& kuid) { return "name \"x\"\r\nkuid " + kui
 
 // The least install: the template, the content folder that "gp38\Body"
 // needs, and an empty Trains folder.
+install::Tree LeastInstall() {
+    return {{"Dyvenhall/Skins/gp38/config.txt", Config("<kuid:30501:100>")},
+            {"Korvash/World/dispatcher/downloads/gp38_hi_dyn_Body/config.txt",
+             Config("<kuid2:30501:1000:1>")},
+            {"Korvash/World/Custom/Trains", std::nullopt}};
+}
+
 class HostileInstall {
   public:
     HostileInstall() : HostileInstall(u"") {}
     explicit HostileInstall(std::u16string_view below) : base_(below) {
-        Write(u"Dyvenhall/Skins/gp38/config.txt", Config("<kuid:30501:100>"));
-        Write(kDownloads + u"gp38_hi_dyn_Body/config.txt", Config("<kuid2:30501:1000:1>"));
-        temp.MakeFolder(base_ + kTrains);
+        temp.MakeFolder(base_);
+        WriteTree(LeastInstall(), temp.Host(base_));
     }
     std::u16string Rel(std::u16string_view rel) const { return base_ + std::u16string(rel); }
     void Write(std::u16string_view rel, std::string_view bytes) const {
@@ -390,10 +396,11 @@ TEST(HostileRegistry, OddValues) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
-        FakeWinePrefix prefix({c.value, RegText("C:\\Games\\Dyvenhall")});
-        prefix.Write(u"Games/Korvash/korvash.exe", "MZ");
-        prefix.Write(u"Games/Korvash/World/Custom/Trains/skin/skin.dat", "1.3\r\ngp38\\Body\r\n");
-        prefix.MakeFolder(u"Games/Dyvenhall/Skins");
+        FakeWinePrefix prefix(
+            {c.value, RegText("C:\\Games\\Dyvenhall")},
+            {{"Games/Korvash/korvash.exe", "MZ"},
+             {"Games/Korvash/World/Custom/Trains/skin/skin.dat", "1.3\r\ngp38\\Body\r\n"},
+             {"Games/Dyvenhall/Skins", std::nullopt}});
         auto files = platform::MakePosixFileSystem(prefix.Prefix());
         auto registry = platform::MakeWineRegistry(prefix.Prefix());
         RecordingView view;
