@@ -65,6 +65,19 @@ class FileSystem {
     virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;
 };
 
+// ListSubfolders and ListFiles of a FileSystem, from one listing of either
+// kind of entry.
+class ListingFileSystem : public FileSystem {
+  public:
+    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) final;
+    std::vector<std::u16string> ListFiles(const std::u16string& folder) final;
+
+  protected:
+    // The names of the subfolders (or the files) directly in `folder`, every
+    // one once, in ListingOrder.
+    virtual std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) = 0;
+};
+
 // The file services of the platform the program runs on. On Windows, a file
 // that another program holds for a moment is waited for on `clock` (which
 // must outlive them); POSIX has no such locks.

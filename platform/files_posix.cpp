@@ -171,20 +171,9 @@ void SyncFolder(const std::string& hostFolder, std::u16string_view path) {
     if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
 }
 
-class PosixFileSystem final : public FileSystem {
+class PosixFileSystem final : public ListingFileSystem {
   public:
     explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
-
-    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
-        std::vector<std::u16string> names = List(folder, true);
-        const std::u16string base = ResolvePath(folder);
-        for (auto& name : names) name = base + name;
-        return names;
-    }
-
-    std::vector<std::u16string> ListFiles(const std::u16string& folder) override {
-        return List(folder, false);
-    }
 
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
@@ -288,7 +277,8 @@ class PosixFileSystem final : public FileSystem {
         return fd.release();
     }
 
-    std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
+  protected:
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override {
         std::string host = Host(folder);
         DIR* d = ::opendir(host.c_str());
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
@@ -312,6 +302,7 @@ class PosixFileSystem final : public FileSystem {
         return names;
     }
 
+  private:
     std::string prefix_;
 };
 

@@ -158,20 +158,9 @@ bool IsFolderAttributes(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-class WinFileSystem final : public FileSystem {
+class WinFileSystem final : public ListingFileSystem {
   public:
     explicit WinFileSystem(const RetryClock& clock) : clock_(clock) {}
-
-    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override {
-        std::vector<std::u16string> names = List(folder, true);
-        const std::u16string base = ResolvePath(folder);
-        for (auto& name : names) name = base + name;
-        return names;
-    }
-
-    std::vector<std::u16string> ListFiles(const std::u16string& folder) override {
-        return List(folder, false);
-    }
 
     void MakeFolder(const std::u16string& path) override {
         if (!CreateDirectoryW(Wide(SystemPath(path)), nullptr)) Fail(u"make folder", path);
@@ -247,7 +236,8 @@ class WinFileSystem final : public FileSystem {
         });
     }
 
-    std::vector<std::u16string> List(const std::u16string& folder, bool folders) {
+  protected:
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override {
         const std::u16string pattern = SystemPath(ResolvePath(folder) + u"*");
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
@@ -271,6 +261,7 @@ class WinFileSystem final : public FileSystem {
         return names;
     }
 
+  private:
     const RetryClock& clock_;
 };
 

@@ -13,12 +13,9 @@ std::u16string LookUp(const kuids::colFolderKuids& table, std::u16string_view ke
 
 std::u16string Missing(platform::MessageSink& messages, std::u16string_view key,
                        std::u16string_view skinFolderName) {
-    std::u16string text = u"Could not find a kuid for ";
-    text += key;
-    text += u"\r\n";
-    text += skinFolderName;
-    text += u" not upgraded.";
-    messages.ShowMessage(text, platform::MessageKind::Error);
+    messages.ShowMessage(u"Could not find a kuid for " + std::u16string(key) + u"\r\n" +
+                             std::u16string(skinFolderName) + u" not upgraded.",
+                         platform::MessageKind::Error);
     return {};
 }
 

@@ -139,8 +139,7 @@ void SimulatedDisk::SyncFolder(const std::u16string& key) {
         if (r.folder == key) r.durable = true;
 }
 
-std::vector<std::u16string> SimulatedDisk::ListEntries(const std::u16string& folder,
-                                                       bool folders) const {
+std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folder, bool folders) {
     const std::u16string key = Key(folder);
     if (key != Key(drive_)) {
         const auto it = live_.find(key);
@@ -152,17 +151,6 @@ std::vector<std::u16string> SimulatedDisk::ListEntries(const std::u16string& fol
         if (e.folder == folders && ParentKey(k) == key) names.push_back(e.name);
     platform::SortListing(names);
     return names;
-}
-
-std::vector<std::u16string> SimulatedDisk::ListSubfolders(const std::u16string& folder) {
-    std::vector<std::u16string> names = ListEntries(folder, true);
-    const std::u16string base = platform::ResolvePath(folder);
-    for (auto& name : names) name = base + name;
-    return names;
-}
-
-std::vector<std::u16string> SimulatedDisk::ListFiles(const std::u16string& folder) {
-    return ListEntries(folder, false);
 }
 
 void SimulatedDisk::MakeFolder(const std::u16string& path) {

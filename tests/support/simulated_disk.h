@@ -30,7 +30,7 @@ enum class DiskModel { Linux, Windows };
 // catches it, as nothing runs on after a power cut.
 struct PowerCut {};
 
-class SimulatedDisk final : public platform::FileSystem {
+class SimulatedDisk final : public platform::ListingFileSystem {
   public:
     struct Options {
         DiskModel model = DiskModel::Linux;
@@ -52,8 +52,6 @@ class SimulatedDisk final : public platform::FileSystem {
     // One of the trees a power cut now could leave, drawn with `random`.
     DiskTree AfterPowerCut(std::mt19937& random) const;
 
-    std::vector<std::u16string> ListSubfolders(const std::u16string& folder) override;
-    std::vector<std::u16string> ListFiles(const std::u16string& folder) override;
     void MakeFolder(const std::u16string& path) override;
     void CopyFile(const std::u16string& source, const std::u16string& target) override;
     void DeleteFile(const std::u16string& path) override;
@@ -96,8 +94,7 @@ class SimulatedDisk final : public platform::FileSystem {
     static std::u16string Key(std::u16string_view path);
     static std::u16string ParentKey(const std::u16string& key);
     const Entry* Find(const std::u16string& path) const;
-    // The names of `folder`'s subfolders or files, in listing order.
-    std::vector<std::u16string> ListEntries(const std::u16string& folder, bool folders) const;
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override;
     // Throws FileError as the system would when `path`'s folder is missing.
     void RequireParent(std::u16string_view operation, const std::u16string& path) const;
     const Entry& RequireFile(std::u16string_view operation, const std::u16string& path) const;
