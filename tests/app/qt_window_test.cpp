@@ -72,14 +72,22 @@ class QtEnvironment : public ::testing::Environment {
 
 using QtWindowTest = ::testing::Test;
 
-TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
-    FakeWinePrefix prefix({RegText(testing::kFrontHost), RegText(testing::kFrontPaint)},
-                          testing::FrontInstall());
-    auto files = platform::MakePosixFileSystem(prefix.Prefix());
-    auto registry = platform::MakeWineRegistry(prefix.Prefix());
-
+// The window on a prefix, with every box it opens answered.
+struct QtRun {
+    explicit QtRun(const testing::AppPaths& values, const install::Tree& driveC = {})
+        : prefix(values, driveC) {}
+    FakeWinePrefix prefix;
+    std::unique_ptr<platform::FileSystem> files = platform::MakePosixFileSystem(prefix.Prefix());
+    std::unique_ptr<platform::Registry> registry = platform::MakeWineRegistry(prefix.Prefix());
     BoxAnswerer answerer;
-    QtWindow window(*files, *registry);
+    QtWindow window{*files, *registry};
+};
+
+TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
+    QtRun run({RegText(testing::kFrontHost), RegText(testing::kFrontPaint)},
+              testing::FrontInstall());
+    QtWindow& window = run.window;
+    BoxAnswerer& answerer = run.answerer;
     ASSERT_TRUE(window.Load());
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Update SP3 Skins to 1.5"));
@@ -124,7 +132,7 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     EXPECT_EQ(window.Label()->text(),
               QString::fromStdString(testing::LastStatus(testing::FrontRun())));
     EXPECT_EQ(window.Label()->x(), 8);
-    EXPECT_EQ(prefix.Read(testing::kFrontTrains + std::u16string(u"a/skin.dat")),
+    EXPECT_EQ(run.prefix.Read(testing::kFrontTrains + std::u16string(u"a/skin.dat")),
               testing::kFrontUpgradedA);
     EXPECT_EQ(window.ExitCode(), 0);
 
@@ -133,11 +141,9 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
 }
 
 TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
-    FakeWinePrefix prefix(testing::AppPaths{});
-    auto files = platform::MakePosixFileSystem(prefix.Prefix());
-    auto registry = platform::MakeWineRegistry(prefix.Prefix());
-    BoxAnswerer answerer;
-    QtWindow window(*files, *registry);
+    QtRun run(testing::AppPaths{});
+    QtWindow& window = run.window;
+    const BoxAnswerer& answerer = run.answerer;
     EXPECT_FALSE(window.Load());
     EXPECT_FALSE(window.isVisible());
     ASSERT_EQ(answerer.boxes.size(), 1u);
