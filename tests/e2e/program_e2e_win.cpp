@@ -580,11 +580,16 @@ TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
     EXPECT_EQ(program->ExitCode(), 0u);
 }
 
-TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
+// FullInstall for a run without kuid messages: a_gp38 first, then c_sd40.
+install::Tree TwoSkinRun() {
     install::Tree files = FullInstall();
     files["GAMES/Korvash/world/custom/TRAINS/b_es44/skin.dat"] = "1.5\r\n";
     files["GAMES/Korvash/world/custom/TRAINS/d_sd40_roof/skin.dat"] = "1.5\r\n";
-    HWND window = Start(files, L"2 Skins need to be updated.");
+    return files;
+}
+
+TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
+    HWND window = Start(TwoSkinRun(), L"2 Skins need to be updated.");
     ASSERT_TRUE(window);
 
     // The label comes first, the button next and is the one tab stop.
@@ -646,12 +651,6 @@ class Holder {
     HANDLE process_ = nullptr;
 };
 
-// Descriptors for a run without kuid messages: a_gp38 first, then c_sd40.
-void MakeTwoSkinRun(const Installs& installs) {
-    installs.MakeFull();
-    installs.Skin(u"b_es44", "1.5\r\n");
-    installs.Skin(u"d_sd40_roof", "1.5\r\n");
-}
 constexpr char kGp38New[] =
     "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n";
 constexpr char kSd40Old[] = "1.3\r\nsd40\\Cab\r\nx=1\r\n";
@@ -665,32 +664,28 @@ class HeldFileTest : public ProgramTest, public ::testing::WithParamInterface<co
 // be taken from it reliably, as it is unheld for microseconds only.
 TEST_P(HeldFileTest, WaitsAndFinishesTheRun) {
     const std::string file = GetParam();
-    const std::u16string folder = u"Korvash/World/Custom/Trains/a_gp38/";
-    Installs installs;
-    MakeTwoSkinRun(installs);
-    if (file == "skin.dat.tmp") installs.Write(folder + u"skin.dat.tmp", "1.5\r\ninterrupted");
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    install::Tree files = TwoSkinRun();
+    if (file == "skin.dat.tmp")
+        files["GAMES/Korvash/world/custom/TRAINS/a_gp38/skin.dat.tmp"] = "1.5\r\ninterrupted";
+    HWND window = Start(files, L"2 Skins need to be updated.");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
 
-    Holder holder(installs.Host() + L"\\World\\Custom\\Trains\\a_gp38\\" +
+    Holder holder(installs->Host() + L"\\World\\Custom\\Trains\\a_gp38\\" +
                       std::wstring(file.begin(), file.end()),
                   300);
     ASSERT_TRUE(holder.Holding());
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto message = program.AnswerMessage();
+    const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
     EXPECT_EQ(message->text, L"Skins have been upgraded.");
     EXPECT_EQ(message->icon, Icon::Information);
     EXPECT_EQ(holder.Released(), 0u);
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.ExitCode(), 0u);
-    EXPECT_EQ(installs.SkinDat(u"a_gp38"), kGp38New);
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), kSd40New);
-    EXPECT_FALSE(installs.Exists(folder + u"skin.dat.tmp"));
+    EXPECT_EQ(program->ExitCode(), 0u);
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40New);
+    EXPECT_FALSE(installs->Exists(SkinDat(u"a_gp38") + u".tmp"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Holds, HeldFileTest, ::testing::Values("skin.dat", "skin.dat.tmp"),
@@ -701,34 +696,29 @@ INSTANTIATE_TEST_SUITE_P(Holds, HeldFileTest, ::testing::Values("skin.dat", "ski
 // A descriptor held past the limit, by a program that lets others read it
 // but not replace it: the run ends at its replace, as it did before waiting.
 TEST_F(ProgramTest, EndsTheRunOnADescriptorHeldPastTheLimit) {
-    Installs installs;
-    MakeTwoSkinRun(installs);
-    Register(installs);
-    Program program;
-    HWND window = program.Window();
+    HWND window = Start(TwoSkinRun(), L"2 Skins need to be updated.");
     ASSERT_TRUE(window);
-    ASSERT_TRUE(LabelReads(window, L"2 Skins need to be updated."));
 
     // Held until the test ends, which is just past the limit.
-    Holder holder(installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat", kDeadlineMs,
+    Holder holder(installs->Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat", kDeadlineMs,
                   true);
     ASSERT_TRUE(holder.Holding());
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto message = program.AnswerMessage();
+    const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
     const std::wstring start =
-        L"Could not replace " + installs.Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: ";
+        L"Could not replace " + installs->Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: ";
     EXPECT_EQ(message->text.substr(0, start.size()), start);
     EXPECT_GT(message->text.size(), start.size());
     EXPECT_EQ(message->icon, Icon::Error);
-    EXPECT_EQ(program.ExitCode(), 1u);
+    EXPECT_EQ(program->ExitCode(), 1u);
 
-    EXPECT_EQ(installs.SkinDat(u"a_gp38"), kGp38New);
-    EXPECT_EQ(installs.SkinDat(u"c_sd40"), kSd40Old);
-    EXPECT_EQ(installs.SkinDat(u"b_es44"), "1.5\r\n");
-    EXPECT_EQ(installs.SkinDat(u"d_sd40_roof"), "1.5\r\n");
-    EXPECT_FALSE(installs.Exists(u"Korvash/World/Custom/Trains/c_sd40/skin.dat.tmp"));
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
+    EXPECT_EQ(installs->SkinDat(u"b_es44"), "1.5\r\n");
+    EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.5\r\n");
+    EXPECT_FALSE(installs->Exists(SkinDat(u"c_sd40") + u".tmp"));
 }
 
 // The .exe's own resources, which Windows and Explorer read without running it.
