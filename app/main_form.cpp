@@ -16,8 +16,9 @@ namespace {
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
 }  // namespace
 
-frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view)
-    : files_(files), registry_(registry), view_(view) {}
+frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
+                 std::size_t threads)
+    : files_(files), registry_(registry), view_(view), pool_(threads) {}
 
 void frmMain::End(const std::u16string& message) {
     view_.ShowMessage(message, MessageKind::Error);
@@ -59,15 +60,24 @@ void frmMain::SurveySkins() {
     view_.Show();
     view_.Repaint();
 
-    // Every skin folder is counted, however many there are.
+    // Every skin folder is counted, however many there are. The descriptors
+    // are read on the pool; the first failure in listing order ends start-up.
     std::size_t count = 0;
-    for (const std::u16string& folder : files_.ListSubfolders(mainPath_ + kSkinsFolder)) {
-        view_.KeepAlive();
-        if (auto reader = skins::OpenCandidate(files_, ResolvePath(folder) + u"skin.dat")) {
+    const std::vector<std::u16string> folders = files_.ListSubfolders(mainPath_ + kSkinsFolder);
+    const auto keepAlive = [this] { view_.KeepAlive(); };
+    platform::InOrder<bool>(
+        pool_, folders.size(),
+        [&](std::size_t i) {
+            auto reader = skins::OpenCandidate(files_, ResolvePath(folders[i]) + u"skin.dat");
+            if (!reader) return false;
             reader->Close();
-            ++count;
-        }
-    }
+            return true;
+        },
+        [&](std::size_t, bool candidate) {
+            view_.KeepAlive();
+            if (candidate) ++count;
+        },
+        [](bool) {}, keepAlive);
 
     view_.SetStatus(platform::DecimalText(static_cast<long long>(count)) +
                     u" Skins need to be updated.");
@@ -84,22 +94,61 @@ bool frmMain::UpgradeSkins() {
         skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38",
                                 paintPath_ + u"Skins\\gp38_hi_dyn");
         const auto keepAlive = [this] { view_.KeepAlive(); };
-        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive);
+        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive, &pool_);
         kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",
-                               keepAlive);
-        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, keepAlive);
+                               keepAlive, &pool_);
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, keepAlive, &pool_);
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
         view_.KeepAlive();
-        for (const std::u16string& folder : files_.ListSubfolders(mainPath_ + kSkinsFolder)) {
-            skins::UpgradeSkinDescriptor(files_, folderKuids_, view_, folder);
-            view_.KeepAlive();
-        }
+        UpgradeAll(files_.ListSubfolders(mainPath_ + kSkinsFolder));
 
         view_.SetStatus(u"Skins have been upgraded.");
         view_.ShowMessage(u"Skins have been upgraded.", MessageKind::Information);
         view_.DisableUpdate();
     });
+}
+
+void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
+    // Each new descriptor is written and flushed on the pool; this thread then
+    // shows the messages and swaps the descriptors in, in listing order, up to
+    // the first failure. Descriptors prepared beyond it are discarded, so that
+    // every later skin stays as it was.
+    std::vector<std::u16string> replaced;
+    try {
+        platform::InOrder<skins::PreparedDescriptor>(
+            pool_, folders.size(),
+            [&](std::size_t i) {
+                return skins::PrepareSkinDescriptor(files_, folderKuids_, folders[i]);
+            },
+            [&](std::size_t, const skins::PreparedDescriptor& prepared) {
+                if (skins::CommitSkinDescriptor(files_, view_, prepared) ==
+                    skins::UpgradeOutcome::Upgraded)
+                    replaced.push_back(prepared.descriptor);
+                view_.KeepAlive();
+            },
+            [&](const skins::PreparedDescriptor& prepared) {
+                skins::DiscardSkinDescriptor(files_, prepared);
+            },
+            [this] { view_.KeepAlive(); });
+    } catch (const platform::Failure&) {
+        // The skins before the failure stay upgraded, and durably so; a
+        // failed flush among them is the earlier failure and is the one told.
+        FlushReplaces(replaced);
+        throw;
+    }
+    FlushReplaces(replaced);
+}
+
+void frmMain::FlushReplaces(const std::vector<std::u16string>& descriptors) {
+    // Concurrent flushes of one file system are committed together.
+    platform::InOrder<bool>(
+        pool_, descriptors.size(),
+        [&](std::size_t i) {
+            files_.FlushReplace(descriptors[i]);
+            return true;
+        },
+        [](std::size_t, bool) {}, [](bool) {}, [this] { view_.KeepAlive(); });
 }
 
 }  // namespace dsu::app

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "app/view.h"
 #include "kuids/folder_kuids.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/work_pool.h"
 
 namespace dsu::app {
 
@@ -35,7 +37,10 @@ inline constexpr char16_t kPaintAppPathsKey[] =
 
 class frmMain {
   public:
-    frmMain(platform::FileSystem& files, platform::Registry& registry, View& view);
+    // The file work runs on `threads` threads beside the window's; all that
+    // the user sees happens on the window's thread, in listing order.
+    frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
+            std::size_t threads = platform::kWorkThreads);
 
     // Start-up: finds both installs, then shows the window and counts the
     // skins at version "1.3". False when the program is to end (see ExitCode).
@@ -53,6 +58,9 @@ class frmMain {
 
   private:
     void SurveySkins();
+    void UpgradeAll(const std::vector<std::u16string>& folders);
+    // Makes the replaces durable together; throws the first failure in order.
+    void FlushReplaces(const std::vector<std::u16string>& descriptors);
     // Runs one event under the ending discipline: a Failure ends it with one
     // error message, and the program with it.
     template <class Event>
@@ -67,6 +75,7 @@ class frmMain {
     kuids::colFolderKuids folderKuids_;
     int exitCode_ = 0;
     bool ended_ = false;
+    platform::WorkPool pool_;
 };
 
 }  // namespace dsu::app

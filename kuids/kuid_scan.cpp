@@ -32,31 +32,43 @@ KuidLine ParseKuidLine(std::string_view line) {
 }
 
 void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
-                     const std::function<void()>& onFolder) {
+                     const std::function<void()>& onFolder, platform::WorkPool* pool) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
     table.Reserve(table.Count() + subfolders.size());
 
-    std::string line;
-    for (const std::u16string& subfolder : subfolders) {
-        // Each folder is one best-effort step: a config.txt that cannot be
-        // opened or read registers nothing, and the scan goes on.
+    // Each folder is one best-effort step: a config.txt that cannot be opened
+    // or read registers nothing, and the scan goes on.
+    auto read = [&](std::size_t i) {
+        std::optional<std::u16string> kuid;
         BestEffort([&] {
-            auto reader = files.TryOpenReader(platform::ResolvePath(subfolder) + u"config.txt");
+            auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
             if (!reader) return;
-            std::optional<std::u16string> kuid;
+            std::string line;
+            std::optional<std::u16string> found;
             while (!reader->AtEnd()) {
                 const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
                 const KuidLine parsed = ParseKuidLine(line);
                 if (!parsed.isKuidLine) continue;
-                if (parsed.kuid && whole) kuid = platform::FromCodePage(*parsed.kuid);
+                if (parsed.kuid && whole) found = platform::FromCodePage(*parsed.kuid);
                 break;
             }
-            if (kuid) table.Add(platform::ChopPathOff(subfolder), std::move(*kuid));
+            // Registered even when the close fails, as the kuid was read whole.
+            kuid = std::move(found);
             reader->Close();
         });
+        return kuid;
+    };
+    // The first registration of a name stays, so the order of the listing
+    // decides, not the order in which the reads finish.
+    auto add = [&](std::size_t i, std::optional<std::u16string>& kuid) {
+        if (kuid) table.Add(platform::ChopPathOff(subfolders[i]), std::move(*kuid));
         if (onFolder) onFolder();
-    }
+    };
+    platform::WorkPool sequential(0);
+    platform::InOrder<std::optional<std::u16string>>(
+        pool != nullptr ? *pool : sequential, subfolders.size(), read, add,
+        [](std::optional<std::u16string>&) {}, onFolder);
 }
 
 }  // namespace dsu::kuids

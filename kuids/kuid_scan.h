@@ -9,6 +9,7 @@
 
 #include "kuids/folder_kuids.h"
 #include "platform/files.h"
+#include "platform/work_pool.h"
 
 namespace dsu::kuids {
 
@@ -25,8 +26,11 @@ KuidLine ParseKuidLine(std::string_view line);
 // Registers the kuid of every immediate subfolder of `root` that holds a
 // config.txt with a kuid line, under the subfolder's own name. Best-effort:
 // every step that fails is skipped, and nothing is reported. `onFolder` runs
-// after each folder, so that a window can keep painting during long scans.
+// after each folder and while waiting, on the calling thread, so that a window
+// can keep painting during long scans. With a `pool`, the config.txt files are
+// read on its threads; the kuids are registered in listing order all the same.
 void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
-                     const std::function<void()>& onFolder = {});
+                     const std::function<void()>& onFolder = {},
+                     platform::WorkPool* pool = nullptr);
 
 }  // namespace dsu::kuids

@@ -54,9 +54,14 @@ class FileSystem {
     // Copies one file, replacing an existing target.
     virtual void CopyFile(const std::u16string& source, const std::u16string& target) = 0;
     virtual void DeleteFile(const std::u16string& path) = 0;
-    // Puts `from` in the place of `to` in one atomic step and makes the change
-    // durable: at every moment `to` is either its old or its new file.
+    // Puts `from` in the place of `to` in one atomic step: at every moment `to`
+    // is either its old or its new file. The change may reach stable storage
+    // only with FlushReplace(to), so that many replaces can be made durable
+    // together.
     virtual void ReplaceFile(const std::u16string& from, const std::u16string& to) = 0;
+    // Puts the replaces made onto `to` (and all else changed in its folder)
+    // on stable storage.
+    virtual void FlushReplace(const std::u16string& to) = 0;
 
     // Opens an existing file for reading; null when no file (a folder, or
     // nothing) is at `path`.

@@ -218,8 +218,9 @@ class PosixFileSystem final : public ListingFileSystem {
         const std::string source = ResolveCase(Host(from));
         const std::string target = ForCreate(to);
         if (::rename(source.c_str(), target.c_str()) != 0) Fail(u"replace", to, errno);
-        SyncFolder(Parent(target), to);
     }
+
+    void FlushReplace(const std::u16string& to) override { SyncFolder(Parent(ForCreate(to)), to); }
 
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
         const int fd = OpenExisting(path, O_RDONLY);

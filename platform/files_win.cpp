@@ -199,6 +199,9 @@ class WinFileSystem final : public ListingFileSystem {
             Fail(u"replace", to);
     }
 
+    // MOVEFILE_WRITE_THROUGH has made the replace durable already.
+    void FlushReplace(const std::u16string&) override {}
+
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
         HANDLE h = Open(path);
         if (h == INVALID_HANDLE_VALUE) {

@@ -2,9 +2,12 @@
 // version "1.3" to version "1.5".
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "kuids/folder_kuids.h"
 #include "platform/files.h"
@@ -35,9 +38,35 @@ enum class UpgradeOutcome {
 // which is flushed to stable storage and then replaces skin.dat atomically.
 // Lines 3 and later are copied byte for byte. A failed file operation throws
 // FileError; skin.dat is then unchanged, or complete at version "1.5".
+// The three steps below, one after the other.
 UpgradeOutcome UpgradeSkinDescriptor(platform::FileSystem& files,
                                      const kuids::colFolderKuids& table,
                                      platform::MessageSink& messages,
                                      const std::u16string& skinFolder);
+
+// One skin's rewrite as far as it can go beside other skins': its new
+// descriptor complete and flushed in skin.dat.tmp, its messages held back.
+struct PreparedDescriptor {
+    UpgradeOutcome outcome = UpgradeOutcome::NotCandidate;
+    std::u16string descriptor;  // skin.dat
+    std::u16string temporary;   // skin.dat.tmp, waiting when Upgraded
+    std::vector<std::pair<std::u16string, platform::MessageKind>> messages;
+    // The Failure that ends the run at this skin; skin.dat.tmp is gone then.
+    std::exception_ptr failure;
+};
+
+// Reads skin.dat, translates the reference and writes and flushes
+// skin.dat.tmp. Shows nothing and throws no Failure: both are kept for
+// CommitSkinDescriptor, so that they come in the skins' order.
+PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
+                                         const kuids::colFolderKuids& table,
+                                         const std::u16string& skinFolder);
+// Shows the skin's messages, then throws its failure or puts skin.dat.tmp in
+// the place of skin.dat (durable only after FlushReplace of skin.dat).
+UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
+                                    const PreparedDescriptor& prepared);
+// Takes away the skin.dat.tmp of a skin that is not to be committed, so that
+// it stays exactly as it was. Best-effort.
+void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor& prepared);
 
 }  // namespace dsu::skins

@@ -1,7 +1,16 @@
 // Fails each file operation of a whole run in turn, on real installs: both
-// installs must stay whole, the failure must be handled by the discipline of
-// the step it hit, and a later run must finish the job.
+// installs must stay whole, the failure must be handled by the discipline
+// that the table below gives its operation and path, and a later run must
+// finish the job. The work pool runs operations in no fixed order, so each
+// failure is named by operation, path and how many times that operation met
+// that path before, never by its place among all calls.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
 
 #include "platform/text.h"
 #include "tests/reliability/install.h"
@@ -15,11 +24,118 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(WholeRunFaults, EveryFailedOperationLeavesBothInstallsWhole) {
+// What the failed operation is to do to the run.
+enum class Outcome {
+    Skipped,  // best-effort: the run goes on and finishes
+    Ends,     // one message, the run ends; no later skin changes
+    // One message, the run ends, once every skin is in place: the replaces
+    // are made durable together at the end.
+    EndsAfterTheLastReplace,
+};
+
+// The parts of SmallInstall that the run meets, by their role.
+enum class Kind {
+    SkinsFolder,     // Korvash\World\Custom\Trains
+    ScanRoot,        // Dyvenhall\Skins, World\dispatcher\downloads
+    Template,        // anything of gp38 and its copy gp38_hi_dyn, config.txt too
+    Config,          // a content folder's config.txt
+    Descriptor,      // skin.dat of a skin that is upgraded or not a candidate
+    LeftDescriptor,  // skin.dat of a skin left alone: its kuid is missing
+    NewDescriptor,   // skin.dat.tmp
+};
+
+const char* KindName(Kind kind) {
+    static const char* const names[] = {"skins folder", "scan root", "template",
+                                        "config.txt",   "skin.dat",  "skin.dat left alone",
+                                        "skin.dat.tmp"};
+    return names[static_cast<int>(kind)];
+}
+
+// (operation, kind, the how-manieth meeting; 0: any) -> outcome. Start-up
+// meets the skins folder and every skin.dat first, then the update run.
+struct Row {
+    Op op;
+    Kind kind;
+    int nth;
+    Outcome outcome;
+};
+const Row kExpected[] = {
+    // Start-up's survey ends on any failure; the third scan skips, the
+    // upgrade's own listing ends.
+    {Op::ListSubfolders, Kind::SkinsFolder, 1, Outcome::Ends},
+    {Op::ListSubfolders, Kind::SkinsFolder, 2, Outcome::Skipped},
+    {Op::ListSubfolders, Kind::SkinsFolder, 3, Outcome::Ends},
+    {Op::ListSubfolders, Kind::ScanRoot, 0, Outcome::Skipped},
+    // The template copy and the kuid scans are best-effort throughout.
+    {Op::ListSubfolders, Kind::Template, 0, Outcome::Skipped},
+    {Op::ListFiles, Kind::Template, 0, Outcome::Skipped},
+    {Op::MakeFolder, Kind::Template, 0, Outcome::Skipped},
+    {Op::CopyFile, Kind::Template, 0, Outcome::Skipped},
+    {Op::DeleteFile, Kind::Template, 0, Outcome::Skipped},
+    {Op::OpenReader, Kind::Template, 0, Outcome::Skipped},
+    {Op::ReadLine, Kind::Template, 0, Outcome::Skipped},
+    {Op::CloseReader, Kind::Template, 0, Outcome::Skipped},
+    {Op::OpenReader, Kind::Config, 0, Outcome::Skipped},
+    {Op::ReadLine, Kind::Config, 0, Outcome::Skipped},
+    {Op::CloseReader, Kind::Config, 0, Outcome::Skipped},
+    // Every descriptor's reading ends, in the survey and in the upgrade.
+    {Op::OpenReader, Kind::Descriptor, 0, Outcome::Ends},
+    {Op::ReadLine, Kind::Descriptor, 0, Outcome::Ends},
+    {Op::CloseReader, Kind::Descriptor, 0, Outcome::Ends},
+    {Op::OpenReader, Kind::LeftDescriptor, 0, Outcome::Ends},
+    {Op::ReadLine, Kind::LeftDescriptor, 0, Outcome::Ends},
+    // A skin left alone is closed as a best-effort clean-up step.
+    {Op::CloseReader, Kind::LeftDescriptor, 1, Outcome::Ends},
+    {Op::CloseReader, Kind::LeftDescriptor, 2, Outcome::Skipped},
+    // Writing the new descriptor and putting it in place end; removing a
+    // stale skin.dat.tmp of a skin left alone is clean-up.
+    {Op::CreateWriter, Kind::NewDescriptor, 0, Outcome::Ends},
+    {Op::WriteLine, Kind::NewDescriptor, 0, Outcome::Ends},
+    {Op::Flush, Kind::NewDescriptor, 0, Outcome::Ends},
+    {Op::CloseWriter, Kind::NewDescriptor, 0, Outcome::Ends},
+    {Op::DeleteFile, Kind::NewDescriptor, 0, Outcome::Skipped},
+    {Op::ReplaceFile, Kind::Descriptor, 0, Outcome::Ends},
+    {Op::FlushReplace, Kind::Descriptor, 0, Outcome::EndsAfterTheLastReplace},
+};
+
+// The skins of SmallInstall whose kuids are missing.
+const std::set<std::string> kLeftAlone = {"charlie", "golf"};
+
+struct Place {
+    Kind kind;
+    std::string skin;  // the skin folder's name, for a path within one
+};
+
+std::optional<Place> PlaceOf(const std::string& path) {
+    auto ends = [&](const std::string& end) { return path.ends_with(end); };
+    const std::string trains = "Korvash\\World\\Custom\\Trains";
+    if (ends(trains)) return Place{Kind::SkinsFolder, {}};
+    if (ends("Dyvenhall\\Skins") || ends("World\\dispatcher\\downloads"))
+        return Place{Kind::ScanRoot, {}};
+    if (Contains(path, "Dyvenhall\\Skins\\gp38")) return Place{Kind::Template, {}};
+    if (ends("\\config.txt")) return Place{Kind::Config, {}};
+    const auto at = path.find(trains + "\\");
+    if (at == std::string::npos) return std::nullopt;
+    const std::string rest = path.substr(at + trains.size() + 1);
+    const std::string skin = rest.substr(0, rest.find('\\'));
+    if (ends("\\skin.dat.tmp")) return Place{Kind::NewDescriptor, skin};
+    if (ends("\\skin.dat"))
+        return Place{kLeftAlone.contains(skin) ? Kind::LeftDescriptor : Kind::Descriptor, skin};
+    return std::nullopt;
+}
+
+std::optional<Outcome> Expected(Op op, Kind kind, int nth) {
+    for (const Row& row : kExpected)
+        if (row.op == op && row.kind == kind && (row.nth == 0 || row.nth == nth))
+            return row.outcome;
+    return std::nullopt;
+}
+
+TEST(WholeRunFaults, EveryFailedOperationIsHandledAsTheTableSays) {
     const DiskTree before = SmallInstall();
     auto files = SystemFiles();
 
-    // The whole run, counted.
+    // The whole run, counted: every (operation, path, nth) it makes.
     TempFolder clean;
     WriteTree(before, clean.Root());
     FaultyFileSystem counting(*files);
@@ -28,28 +144,35 @@ TEST(WholeRunFaults, EveryFailedOperationLeavesBothInstallsWhole) {
     ASSERT_EQ(whole.messages.back(), "information: Skins have been upgraded.");
     const DiskTree done = ReadTree(clean.Root());
     ASSERT_NE(done, before);
-    const std::vector<Call> calls = counting.Calls();
-
-    // Where the rewrite begins: the listing of the skins that the upgrade
-    // loop walks, the last listing of Trains. The survey of Load before it
-    // ends the run on failure too; the copy and the scans in between skip.
-    const std::u16string trains = clean.Path(u"Korvash\\World\\Custom\\Trains");
-    std::size_t rewriteStart = calls.size();
-    for (std::size_t i = 0; i < calls.size(); ++i)
-        if (calls[i].op == Op::ListSubfolders && calls[i].path == trains) rewriteStart = i;
-    std::size_t loadEnd = 0;
-    while (loadEnd < calls.size() && calls[loadEnd].op != Op::ListFiles) ++loadEnd;
-    ASSERT_LT(loadEnd, rewriteStart);
+    // Paths below the install's root, as each run has a root of its own.
+    std::set<std::tuple<Op, std::u16string, int>> calls;
+    for (const Call& call : counting.Calls()) {
+        ASSERT_TRUE(call.path.starts_with(clean.Path())) << platform::ToUtf8(call.path);
+        calls.insert({call.op, call.path.substr(clean.Path().size()), call.nth});
+    }
     ASSERT_GT(calls.size(), 60u);
 
-    for (std::size_t k = 1; k <= calls.size(); ++k) {
-        const Call& call = calls[k - 1];
-        SCOPED_TRACE("failing operation " + std::to_string(k) + ": " + OpName(call.op) + " " +
-                     platform::ToUtf8(call.path));
+    const std::string trainsTree = "Korvash/World/Custom/Trains/";
+    std::set<std::string> skins;
+    for (const auto& [path, content] : before)
+        if (path.starts_with(trainsTree) && !content) skins.insert(path.substr(trainsTree.size()));
+    // Skin folders come in listing order: these names are all lower case.
+    std::set<Outcome> seen;
+
+    for (const auto& [op, below, nth] : calls) {
+        const std::string path = platform::ToUtf8(below);
+        SCOPED_TRACE("failing " + std::string(OpName(op)) + " #" + std::to_string(nth) + " " +
+                     path);
+        const std::optional<Place> place = PlaceOf(path);
+        ASSERT_TRUE(place) << "no kind for this path";
+        const std::optional<Outcome> outcome = Expected(op, place->kind, nth);
+        ASSERT_TRUE(outcome) << "no row for " << OpName(op) << " on " << KindName(place->kind);
+        seen.insert(*outcome);
+
         TempFolder temp;
         WriteTree(before, temp.Root());
         FaultyFileSystem faulty(*files);
-        faulty.FailCall(static_cast<int>(k));
+        faulty.FailOn(op, temp.Path() + below, nth);
         const RunOutcome run = RunUpdate(faulty, temp.Path());
         ASSERT_TRUE(faulty.Failed());
 
@@ -58,23 +181,7 @@ TEST(WholeRunFaults, EveryFailedOperationLeavesBothInstallsWhole) {
 
         std::size_t injected = 0;
         for (const auto& m : run.messages) injected += Contains(m, "Injected failure") ? 1 : 0;
-        // A skin left alone is closed and any stale skin.dat.tmp removed as
-        // best-effort clean-up steps.
-        const bool cleanUp =
-            call.op == Op::DeleteFile ||
-            (call.op == Op::CloseReader && k < calls.size() && calls[k].op == Op::DeleteFile);
-        const bool ending = k - 1 < loadEnd || (k - 1 >= rewriteStart && !cleanUp);
-        if (ending) {
-            // One message that names the failed operation, and the run ends.
-            EXPECT_EQ(injected, 1u) << Describe(run.events);
-            ASSERT_GE(run.events.size(), 2u);
-            EXPECT_TRUE(Contains(run.events[run.events.size() - 2], "error: Could not complete "))
-                << Describe(run.events);
-            EXPECT_EQ(run.events.back(), "close");
-            EXPECT_FALSE(run.finished);
-            EXPECT_EQ(run.exitCode, 1);
-            for (const auto& m : run.messages) EXPECT_FALSE(Contains(m, "information:"));
-        } else {
+        if (*outcome == Outcome::Skipped) {
             // Skipped without a word; kuids it would have found may be missing.
             EXPECT_EQ(injected, 0u) << Describe(run.events);
             EXPECT_TRUE(run.finished);
@@ -84,6 +191,30 @@ TEST(WholeRunFaults, EveryFailedOperationLeavesBothInstallsWhole) {
                 EXPECT_TRUE(m == run.messages.back() ||
                             m.starts_with("error: Could not find a kuid for "))
                     << m;
+        } else {
+            // One message that names the failed operation, and the run ends.
+            EXPECT_EQ(injected, 1u) << Describe(run.events);
+            ASSERT_GE(run.events.size(), 2u);
+            EXPECT_TRUE(Contains(run.events[run.events.size() - 2], "error: Could not complete "))
+                << Describe(run.events);
+            EXPECT_EQ(run.events.back(), "close");
+            EXPECT_FALSE(run.finished);
+            EXPECT_EQ(run.exitCode, 1);
+            for (const auto& m : run.messages) EXPECT_FALSE(Contains(m, "information:"));
+        }
+        if (*outcome == Outcome::Ends && !place->skin.empty()) {
+            // Nothing of a later skin: no message, no change, no skin.dat.tmp.
+            for (const auto& m : run.messages) {
+                const auto end = m.rfind(" not upgraded.");
+                if (end == std::string::npos) continue;
+                const auto start = m.rfind('\n', end) + 1;
+                EXPECT_LT(m.substr(start, end - start), place->skin) << m;
+            }
+            for (auto it = skins.upper_bound(place->skin); it != skins.end(); ++it)
+                for (const auto& [p, content] : now)
+                    if (p.starts_with(trainsTree + *it + "/")) {
+                        EXPECT_TRUE(before.contains(p) && before.at(p) == content) << p;
+                    }
         }
 
         // A later run without failures finishes the job.
@@ -92,6 +223,8 @@ TEST(WholeRunFaults, EveryFailedOperationLeavesBothInstallsWhole) {
         EXPECT_TRUE(second.finished) << Describe(second.events);
         EXPECT_EQ(Deviations(ReadTree(temp.Root()), done, done), std::vector<std::string>{});
     }
+    // Every discipline was met.
+    EXPECT_EQ(seen.size(), 3u);
 }
 
 }  // namespace

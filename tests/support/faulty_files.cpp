@@ -9,22 +9,30 @@ using platform::TextReader;
 using platform::TextWriter;
 
 const char* OpName(Op op) {
-    static const char* const names[] = {"ListSubfolders", "ListFiles",    "MakeFolder", "CopyFile",
-                                        "DeleteFile",     "ReplaceFile",  "OpenReader", "ReadLine",
-                                        "CloseReader",    "CreateWriter", "WriteLine",  "Flush",
-                                        "CloseWriter"};
+    static const char* const names[] = {
+        "ListSubfolders", "ListFiles",    "MakeFolder", "CopyFile",   "DeleteFile",
+        "ReplaceFile",    "FlushReplace", "OpenReader", "ReadLine",   "CloseReader",
+        "CreateWriter",   "WriteLine",    "Flush",      "CloseWriter"};
     return names[static_cast<int>(op)];
 }
 
 void FaultyFileSystem::Step(Op op, const std::u16string& path) {
-    calls_.push_back({op, path});
-    const int nth = ++perOp_[static_cast<int>(op)];
-    const bool chosen =
-        failAny_ ? static_cast<int>(calls_.size()) == failAt_ : (op == failOp_ && nth == failAt_);
-    if (chosen) {
+    {
+        std::lock_guard lock(mutex_);
+        const int onPath = ++perPath_[{op, path}];
+        calls_.push_back({op, path, onPath});
+        const int nth = ++perOp_[static_cast<int>(op)];
+        bool chosen;
+        if (failAny_)
+            chosen = static_cast<int>(calls_.size()) == failAt_;
+        else if (onPath_)
+            chosen = op == failOp_ && path == failPath_ && onPath == failAt_;
+        else
+            chosen = op == failOp_ && nth == failAt_;
+        if (!chosen) return;
         failed_ = true;
-        throw FileError(u"complete", path, u"Injected failure");
     }
+    throw FileError(u"complete", path, u"Injected failure");
 }
 
 namespace {
@@ -101,6 +109,10 @@ void FaultyFileSystem::DeleteFile(const std::u16string& path) {
 void FaultyFileSystem::ReplaceFile(const std::u16string& from, const std::u16string& to) {
     Step(Op::ReplaceFile, to);
     inner_.ReplaceFile(from, to);
+}
+void FaultyFileSystem::FlushReplace(const std::u16string& to) {
+    Step(Op::FlushReplace, to);
+    inner_.FlushReplace(to);
 }
 std::unique_ptr<TextReader> FaultyFileSystem::TryOpenReader(const std::u16string& path) {
     Step(Op::OpenReader, path);

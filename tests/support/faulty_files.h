@@ -1,11 +1,16 @@
 // A FileSystem that passes every call to a real one, except the one call
-// chosen to fail: the Nth call of one operation, or the Nth call overall.
-// Permissions cannot stand in for failures when tests run as root.
+// chosen to fail: the Nth call of one operation, the Nth call overall, or the
+// Nth call of one operation on one path. Only the last does not depend on the
+// order in which a work pool's threads happen to run. Permissions cannot stand
+// in for failures when tests run as root.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -19,6 +24,7 @@ enum class Op {
     CopyFile,
     DeleteFile,
     ReplaceFile,
+    FlushReplace,
     OpenReader,
     ReadLine,
     CloseReader,
@@ -32,6 +38,7 @@ const char* OpName(Op op);
 struct Call {
     Op op;
     std::u16string path;
+    int nth = 0;  // the how-manieth call of `op` on `path`, from 1
 };
 
 class FaultyFileSystem final : public platform::FileSystem {
@@ -49,7 +56,15 @@ class FaultyFileSystem final : public platform::FileSystem {
         failAt_ = n;
         failAny_ = true;
     }
-    // Every call so far, the failed one included.
+    // Fails the `n`th call (from 1) of `op` on `path`.
+    void FailOn(Op op, std::u16string path, int n) {
+        failOp_ = op;
+        failPath_ = std::move(path);
+        failAt_ = n;
+        failAny_ = false;
+        onPath_ = true;
+    }
+    // Every call so far, the failed one included, in the order they came.
     const std::vector<Call>& Calls() const { return calls_; }
     bool Failed() const { return failed_; }
 
@@ -59,6 +74,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     void CopyFile(const std::u16string& source, const std::u16string& target) override;
     void DeleteFile(const std::u16string& path) override;
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override;
+    void FlushReplace(const std::u16string& to) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
 
@@ -68,11 +84,15 @@ class FaultyFileSystem final : public platform::FileSystem {
   private:
     platform::FileSystem& inner_;
     std::vector<Call> calls_;
-    std::vector<int> perOp_ = std::vector<int>(16, 0);
+    std::vector<int> perOp_ = std::vector<int>(32, 0);
+    std::map<std::pair<Op, std::u16string>, int> perPath_;
     Op failOp_ = Op::ListSubfolders;
+    std::u16string failPath_;
     int failAt_ = 0;
     bool failAny_ = false;
+    bool onPath_ = false;
     bool failed_ = false;
+    std::mutex mutex_;
 };
 
 }  // namespace dsu::testing

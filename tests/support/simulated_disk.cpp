@@ -93,15 +93,20 @@ int SimulatedDisk::NewInode() {
 }
 
 void SimulatedDisk::Step() {
+    std::lock_guard lock(mutex_);
     if (cutAfter_ >= 0 && steps_ >= cutAfter_) throw PowerCut{};
     ++steps_;
 }
 
 void SimulatedDisk::Append(int inode, const char* data, std::size_t size) {
+    std::lock_guard lock(mutex_);
     inodes_[inode].live.append(data, size);
 }
 
-void SimulatedDisk::Sync(int inode) { inodes_[inode].durable = inodes_[inode].live; }
+void SimulatedDisk::Sync(int inode) {
+    std::lock_guard lock(mutex_);
+    inodes_[inode].durable = inodes_[inode].live;
+}
 
 const SimulatedDisk::Entry* SimulatedDisk::Find(const std::u16string& path) const {
     const auto it = live_.find(Key(path));
@@ -140,6 +145,7 @@ void SimulatedDisk::SyncFolder(const std::u16string& key) {
 }
 
 std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folder, bool folders) {
+    std::lock_guard lock(mutex_);
     const std::u16string key = Key(folder);
     if (key != Key(drive_)) {
         const auto it = live_.find(key);
@@ -154,6 +160,7 @@ std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folde
 }
 
 void SimulatedDisk::MakeFolder(const std::u16string& path) {
+    std::lock_guard lock(mutex_);
     if (Find(path) != nullptr) throw FileError(u"make folder", path, u"File exists");
     RequireParent(u"make folder", path);
     Step();
@@ -163,6 +170,7 @@ void SimulatedDisk::MakeFolder(const std::u16string& path) {
 }
 
 void SimulatedDisk::CopyFile(const std::u16string& source, const std::u16string& target) {
+    std::lock_guard lock(mutex_);
     const std::string data = inodes_[RequireFile(u"copy", source).inode].live;
     RequireParent(u"copy", target);
     if (const Entry* t = Find(target); t != nullptr && t->folder)
@@ -199,6 +207,7 @@ void SimulatedDisk::CopyFile(const std::u16string& source, const std::u16string&
 }
 
 void SimulatedDisk::DeleteFile(const std::u16string& path) {
+    std::lock_guard lock(mutex_);
     RequireFile(u"delete", path);
     Step();
     const std::u16string key = Key(path);
@@ -206,6 +215,7 @@ void SimulatedDisk::DeleteFile(const std::u16string& path) {
 }
 
 void SimulatedDisk::RenameFile(const std::u16string& from, const std::u16string& to) {
+    std::lock_guard lock(mutex_);
     const Entry entry = RequireFile(u"rename", from);
     RequireParent(u"rename", to);
     if (Find(to) != nullptr) throw FileError(u"rename", from, u"File exists");
@@ -225,6 +235,7 @@ void SimulatedDisk::RenameFile(const std::u16string& from, const std::u16string&
 }
 
 void SimulatedDisk::ReplaceFile(const std::u16string& from, const std::u16string& to) {
+    std::lock_guard lock(mutex_);
     const Entry entry = RequireFile(u"replace", from);
     RequireParent(u"replace", to);
     if (const Entry* t = Find(to); t != nullptr && t->folder)
@@ -234,20 +245,26 @@ void SimulatedDisk::ReplaceFile(const std::u16string& from, const std::u16string
     Apply({{Key(to), Entry{platform::ChopPathOff(to), false, entry.inode}},
            {Key(from), std::nullopt}},
           folder, false);
-    if (options_.model == DiskModel::Linux) {
-        // rename(2), then fsync(2) of the folder.
-        Step();
-        SyncFolder(folder);
-    }
+}
+
+void SimulatedDisk::FlushReplace(const std::u16string& to) {
+    std::lock_guard lock(mutex_);
+    // fsync(2) of the folder on Linux; on Windows the replace itself wrote
+    // through, which this model does not trust, and nothing is called.
+    if (options_.model != DiskModel::Linux) return;
+    Step();
+    SyncFolder(ParentKey(Key(to)));
 }
 
 std::unique_ptr<platform::TextReader> SimulatedDisk::TryOpenReader(const std::u16string& path) {
+    std::lock_guard lock(mutex_);
     const Entry* entry = Find(path);
     if (entry == nullptr || entry->folder) return nullptr;
     return std::make_unique<SimulatedReader>(path, inodes_[entry->inode].live);
 }
 
 std::unique_ptr<platform::TextWriter> SimulatedDisk::CreateWriter(const std::u16string& path) {
+    std::lock_guard lock(mutex_);
     RequireParent(u"create", path);
     const Entry* entry = Find(path);
     if (entry != nullptr && entry->folder) throw FileError(u"create", path, u"Is a directory");
@@ -288,6 +305,7 @@ DiskTree SimulatedDisk::ToTree(const Names& names, const std::vector<std::string
 }
 
 DiskTree SimulatedDisk::Visible() const {
+    std::lock_guard lock(mutex_);
     std::vector<std::string> data;
     for (const Inode& i : inodes_) data.push_back(i.live);
     return ToTree(live_, data);
@@ -296,6 +314,7 @@ DiskTree SimulatedDisk::Visible() const {
 bool SimulatedDisk::Random(std::mt19937& random) const { return (random() & 1) != 0; }
 
 DiskTree SimulatedDisk::AfterPowerCut(std::mt19937& random) const {
+    std::lock_guard lock(mutex_);
     Names names = base_;
     for (const Record& r : log_) {
         if (!r.durable && !Random(random)) continue;

@@ -3,13 +3,15 @@
 // only once flushed; a change to a folder's entries survives on Linux only
 // once the folder is flushed, and on Windows at random. Each interface call
 // is modelled by the system calls its implementation makes, and every
-// changing call is a step at which the power can be cut.
+// changing call is a step at which the power can be cut. Calls may come from
+// several threads at once, as from the program's work pool.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -45,7 +47,10 @@ class SimulatedDisk final : public platform::ListingFileSystem {
 
     // Cuts the power at the attempt of step `steps` + 1; negative: never.
     void CutPowerAfter(long steps) { cutAfter_ = steps; }
-    long Steps() const { return steps_; }
+    long Steps() const {
+        std::lock_guard lock(mutex_);
+        return steps_;
+    }
 
     // What the process sees now.
     DiskTree Visible() const;
@@ -56,6 +61,7 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     void CopyFile(const std::u16string& source, const std::u16string& target) override;
     void DeleteFile(const std::u16string& path) override;
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override;
+    void FlushReplace(const std::u16string& to) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
 
@@ -114,6 +120,8 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     std::vector<Record> log_;
     long steps_ = 0;
     long cutAfter_ = -1;
+    // Recursive: calls such as CopyFile take their steps through Step().
+    mutable std::recursive_mutex mutex_;
 };
 
 }  // namespace dsu::testing

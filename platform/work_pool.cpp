@@ -1,0 +1,41 @@
+#include "platform/work_pool.h"
+
+namespace dsu::platform {
+
+WorkPool::WorkPool(std::size_t threads) {
+    threads_.reserve(threads);
+    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+}
+
+WorkPool::~WorkPool() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    posted_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+void WorkPool::Post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    posted_.notify_one();
+}
+
+void WorkPool::Work() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock lock(mutex_);
+            posted_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+            if (tasks_.empty()) return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+}
+
+}  // namespace dsu::platform
