@@ -46,8 +46,8 @@ class WorkPool {
     std::vector<std::thread> threads_;
 };
 
-// Runs prepare(i) for every i below `count` on the pool, at most a few items
-// per thread ahead of the one taken, and commit(i, result) on the calling
+// Runs prepare(i) for every i below `count` on the pool, at most a few runs
+// of items per thread ahead of the one taken, and commit(i, result) on the calling
 // thread in order of i. A prepare that throws throws at its turn, from the
 // calling thread. `wait` runs on the calling thread while it waits.
 //
@@ -67,45 +67,56 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
         return;
     }
 
+    // Folders go to the threads in runs of a few, so that handing work over
+    // costs little beside a warm read; a few runs per thread are in flight.
+    const std::size_t threads = pool.Threads();
+    const std::size_t run = std::clamp<std::size_t>(count / (threads * 8), 1, 16);
+    const std::size_t runs = (count + run - 1) / run;
+    const std::size_t runsAhead = std::min(runs, threads * 2);
     struct Slot {
         bool ready = false;
         std::optional<Result> result;
         std::exception_ptr error;
     };
-    const std::size_t ahead = std::min<std::size_t>(count, pool.Threads() * 4);
-    std::vector<Slot> ring(ahead);
+    std::vector<Slot> ring(runsAhead * run);
     std::mutex mutex;
     std::condition_variable finished;
     std::size_t running = 0;
     bool stop = false;
+    bool waiting = false;
 
-    auto post = [&](std::size_t i) {
+    auto post = [&](std::size_t r) {
         {
             std::lock_guard lock(mutex);
             ++running;
         }
-        pool.Post([&, i] {
-            bool skip;
-            {
-                std::lock_guard lock(mutex);
-                skip = stop;
-            }
-            std::optional<Result> result;
-            std::exception_ptr error;
-            if (!skip) {
-                try {
-                    result.emplace(prepare(i));
-                } catch (...) {
-                    error = std::current_exception();
+        pool.Post([&, r] {
+            const std::size_t end = std::min(count, (r + 1) * run);
+            for (std::size_t i = r * run; i < end; ++i) {
+                bool skip;
+                {
+                    std::lock_guard lock(mutex);
+                    skip = stop;
                 }
+                std::optional<Result> result;
+                std::exception_ptr error;
+                if (!skip) {
+                    try {
+                        result.emplace(prepare(i));
+                    } catch (...) {
+                        error = std::current_exception();
+                    }
+                }
+                std::lock_guard lock(mutex);
+                Slot& slot = ring[i % ring.size()];
+                slot.ready = true;
+                slot.result = std::move(result);
+                slot.error = error;
+                if (waiting) finished.notify_all();
             }
             // Notified under the lock: once it is released the caller may
             // return, and this frame's state is gone.
             std::lock_guard lock(mutex);
-            Slot& slot = ring[i % ahead];
-            slot.ready = true;
-            slot.result = std::move(result);
-            slot.error = error;
             --running;
             finished.notify_all();
         });
@@ -120,13 +131,14 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
 
     std::size_t taken = 0;
     try {
-        for (std::size_t i = 0; i < ahead; ++i) post(i);
+        for (std::size_t r = 0; r < runsAhead; ++r) post(r);
         for (; taken < count; ++taken) {
-            Slot& slot = ring[taken % ahead];
+            Slot& slot = ring[taken % ring.size()];
             std::optional<Result> result;
             std::exception_ptr error;
             {
                 std::unique_lock lock(mutex);
+                waiting = true;
                 while (!finished.wait_for(lock, std::chrono::milliseconds(20),
                                           [&] { return slot.ready; })) {
                     if (!wait) continue;
@@ -134,6 +146,7 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
                     wait();
                     lock.lock();
                 }
+                waiting = false;
                 slot.ready = false;
                 result = std::move(slot.result);
                 slot.result.reset();
@@ -141,9 +154,14 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
                 slot.error = nullptr;
             }
             if (error) std::rethrow_exception(error);
-            if (taken + ahead < count) post(taken + ahead);
+            // The last of a run taken: its slots take the run that many ahead.
+            if ((taken + 1) % run == 0 && (taken + 1) / run - 1 + runsAhead < runs)
+                post((taken + 1) / run - 1 + runsAhead);
             commit(taken, *result);
         }
+        // A run's task still ends after its last item was taken.
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [&] { return running == 0; });
     } catch (const Failure&) {
         drain();
         for (Slot& slot : ring)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "platform/text.h"
 #include "tests/support/faulty_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -162,6 +165,31 @@ TEST_F(Scan, AHugeLineIsNeverHeldWhole) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.folder.begin(), c.folder.end()));
         EXPECT_EQ(KuidOf(c.folder), c.kuid);
+    }
+}
+
+// The reads finish in any order on a pool; the registrations keep the
+// listing's order, which decides which of two names alike stays.
+TEST_F(Scan, WithAPoolKuidsAreRegisteredInListingOrder) {
+    constexpr int kFolders = 300;
+    char name[16], kuid[32];
+    for (int i = 0; i < kFolders; ++i) {
+        std::snprintf(name, sizeof name, "f%d", 1000 + i);
+        std::snprintf(kuid, sizeof kuid, "kuid <kuid:%d>\r\n", i);
+        // Files of different sizes, so that the reads take different times.
+        temp.Write(u"root/" + platform::FromAscii(name) + u"/config.txt",
+                   std::string(static_cast<std::size_t>(i % 7) * 4000, ' ') + "\r\n" + kuid);
+    }
+    platform::WorkPool pool(8);
+    ScanFolderKuids(*fs, table, temp.Path(u"root"), {}, &pool);
+    ASSERT_EQ(table.Count(), static_cast<std::size_t>(kFolders));
+    int i = 0;
+    for (const FolderKuid& record : table) {
+        std::snprintf(name, sizeof name, "f%d", 1000 + i);
+        std::snprintf(kuid, sizeof kuid, "<kuid:%d>", i);
+        EXPECT_EQ(record->Key, platform::FromAscii(name));
+        EXPECT_EQ(record->Kuid, platform::FromAscii(kuid));
+        ++i;
     }
 }
 
