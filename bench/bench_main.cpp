@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     static std::vector<dsu::bench::Case> cases =
-        dsu::bench::MakeCases(options.data, options.work, options.sizes, options.repetitions);
+        dsu::bench::MakeCases(options.data, options.work, options.sizes, options.repetitions,
+                              options.threads, options.cold);
     for (const dsu::bench::Case& c : cases) {
         benchmark::RegisterBenchmark(c.name.c_str(),
                                      [&c](benchmark::State& state) {

@@ -1,6 +1,7 @@
 #include "bench/cases.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -61,10 +62,16 @@ class Install {
     bool fresh_ = false;  // nothing has written to the copy yet
 };
 
+bool coldCache = false;
+
 // Times `job` alone; what comes before it is set-up.
 template <class Job>
 Figures Measure(Job&& job) {
     Settle();
+    if (coldCache && !DropCaches()) {
+        std::fprintf(stderr, "cannot empty the file cache here: the runs are warm\n");
+        coldCache = false;
+    }
     ResetPeakMemory();
     Figures figures;
     figures.startBytes = CurrentMemory();
@@ -96,10 +103,18 @@ std::size_t SurveyCount(const testing::RecordingView& view) {
     throw std::runtime_error("no status");
 }
 
+std::string PlainName(std::size_t threads) {
+    return threads == 1 ? "plain" : "plain" + std::to_string(threads);
+}
+
 }  // namespace
 
 std::vector<Case> MakeCases(const std::string& data, const std::string& work,
-                            const std::vector<std::string>& sizes, int repetitions) {
+                            const std::vector<std::string>& sizes, int repetitions,
+                            std::size_t threads, bool cold) {
+    coldCache = cold;
+    if (threads == 0) threads = platform::kWorkThreads;
+    constexpr std::size_t kSpread = 8;
     std::vector<Case> cases;
     for (const std::string& size : sizes) {
         const std::string generated = data + "/install-" + size;
@@ -111,48 +126,51 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
         // The kuid scan of one content root: 100,000 folders at the largest size.
         {
             const int scanReps = repetitions > 0 ? repetitions : 5;
-            cases.push_back({"scan/code/" + size, scanReps, [install] {
+            cases.push_back({"scan/code/" + size, scanReps, [install, threads] {
                                  const std::string root =
                                      install->Korvash() + "/World/dispatcher/downloads";
                                  Environment env = MakeEnvironment(install->Root());
                                  const std::u16string path = SystemPath(install->Root(), root);
+                                 platform::WorkPool pool(threads);
                                  return Measure([&] {
                                      kuids::colFolderKuids table;
-                                     kuids::ScanFolderKuids(*env.files, table, path);
+                                     kuids::ScanFolderKuids(*env.files, table, path, {}, &pool);
                                      return table.Count();
                                  });
                              }});
-            cases.push_back({"scan/plain/" + size, scanReps, [install] {
-                                 const std::string root = ProgramHostPath(
-                                     install->Root(),
-                                     install->Korvash() + "/World/dispatcher/downloads");
-                                 return Measure([&] { return PlainKuidScan(root); });
-                             }});
+            for (const std::size_t spread : {std::size_t{1}, kSpread})
+                cases.push_back(
+                    {"scan/" + PlainName(spread) + "/" + size, scanReps, [install, spread] {
+                         const std::string root = ProgramHostPath(
+                             install->Root(), install->Korvash() + "/World/dispatcher/downloads");
+                         return Measure([&] { return PlainKuidScan(root, spread); });
+                     }});
         }
 
-        cases.push_back({"survey/code/" + size, reps, [install] {
+        cases.push_back({"survey/code/" + size, reps, [install, threads] {
                              install->Refresh();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
-                             app::frmMain form(*env.files, *env.registry, view);
+                             app::frmMain form(*env.files, *env.registry, view, threads);
                              return Measure([&] {
                                  if (!form.Load()) throw std::runtime_error("Load ended");
                                  return SurveyCount(view);
                              });
                          }});
-        cases.push_back({"survey/plain/" + size, reps, [install] {
-                             install->Refresh();
-                             const std::string korvash =
-                                 ProgramHostPath(install->Root(), install->Korvash());
-                             return Measure([&] { return PlainSurvey(korvash); });
-                         }});
+        for (const std::size_t spread : {std::size_t{1}, kSpread})
+            cases.push_back({"survey/" + PlainName(spread) + "/" + size, reps, [install, spread] {
+                                 install->Refresh();
+                                 const std::string korvash =
+                                     ProgramHostPath(install->Root(), install->Korvash());
+                                 return Measure([&] { return PlainSurvey(korvash, spread); });
+                             }});
 
-        cases.push_back({"update/code/" + size, reps, [install] {
+        cases.push_back({"update/code/" + size, reps, [install, threads] {
                              install->Refresh();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
-                             auto form =
-                                 std::make_unique<app::frmMain>(*env.files, *env.registry, view);
+                             auto form = std::make_unique<app::frmMain>(*env.files, *env.registry,
+                                                                        view, threads);
                              if (!form->Load()) throw std::runtime_error("Load ended");
                              Figures figures = Measure([&] {
                                  if (!form->UpgradeSkins()) throw std::runtime_error("run ended");
@@ -162,17 +180,18 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                              figures.items = CountAtVersion(install->Korvash(), "1.5");
                              return figures;
                          }});
-        cases.push_back({"update/plain/" + size, reps, [install] {
-                             install->Refresh();
-                             const std::string korvash =
-                                 ProgramHostPath(install->Root(), install->Korvash());
-                             const std::string dyvenhall =
-                                 ProgramHostPath(install->Root(), install->Dyvenhall());
-                             Figures figures =
-                                 Measure([&] { return PlainUpdate(korvash, dyvenhall); });
-                             figures.items = CountAtVersion(korvash, "1.5");
-                             return figures;
-                         }});
+        for (const std::size_t spread : {std::size_t{1}, kSpread})
+            cases.push_back({"update/" + PlainName(spread) + "/" + size, reps, [install, spread] {
+                                 install->Refresh();
+                                 const std::string korvash =
+                                     ProgramHostPath(install->Root(), install->Korvash());
+                                 const std::string dyvenhall =
+                                     ProgramHostPath(install->Root(), install->Dyvenhall());
+                                 Figures figures = Measure(
+                                     [&] { return PlainUpdate(korvash, dyvenhall, spread); });
+                                 figures.items = CountAtVersion(korvash, "1.5");
+                                 return figures;
+                             }});
     }
     return cases;
 }

@@ -19,15 +19,21 @@ struct Figures {
 };
 
 struct Case {
-    std::string name;  // "<job>/<code|plain>/<size>"
+    // "<job>/<code|plain|plain8>/<size>": plain8 is the plain loop with the
+    // work of each listing spread over 8 threads.
+    std::string name;
     int repetitions;
     std::function<Figures()> run;
 };
 
 // `data` holds the generated installs "install-<size>"; sizes without one
 // are left out. Their working copies go below `work`. `repetitions` 0 takes
-// the default of each size.
+// the default of each size. `threads` is the program's number of work
+// threads; 0 takes its default. With `cold`, the system's file cache is
+// emptied before every run (where the system allows it; else the program
+// says so once).
 std::vector<Case> MakeCases(const std::string& data, const std::string& work,
-                            const std::vector<std::string>& sizes, int repetitions);
+                            const std::vector<std::string>& sizes, int repetitions,
+                            std::size_t threads, bool cold);
 
 }  // namespace dsu::bench

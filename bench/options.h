@@ -4,6 +4,8 @@
 //   --work=DIR     their working copies (default DIR/work)
 //   --sizes=A,B    which installs (default 1k,10k,100k)
 //   --reps=N       runs per case (default: by size)
+//   --threads=N    the program's work threads (default: its own number)
+//   --cold         empty the system's file cache before every run
 #pragma once
 
 #include <cstring>
@@ -18,6 +20,8 @@ struct Options {
     std::string work;
     std::vector<std::string> sizes = {"1k", "10k", "100k"};
     int repetitions = 0;
+    std::size_t threads = 0;  // 0: the program's default
+    bool cold = false;
 };
 
 inline Options TakeOptions(int& argc, char** argv) {
@@ -33,6 +37,10 @@ inline Options TakeOptions(int& argc, char** argv) {
             options.sizes.clear();
             std::istringstream list(arg.substr(8));
             for (std::string size; std::getline(list, size, ',');) options.sizes.push_back(size);
+        } else if (arg == "--cold") {
+            options.cold = true;
+        } else if (arg.rfind("--threads=", 0) == 0) {
+            options.threads = std::stoul(arg.substr(10));
         } else if (arg.rfind("--reps=", 0) == 0) {
             options.repetitions = std::stoi(arg.substr(7));
         } else {

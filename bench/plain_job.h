@@ -15,11 +15,15 @@
 //   static void MakeFolder(const Path&);
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace dsu::bench::plain {
@@ -76,12 +80,33 @@ void ForEachLine(typename Sys::Handle h, char* buffer, std::size_t capacity, OnL
     }
 }
 
+// Calls f(name, isFolder) for each entry of `folder`. With one thread, as
+// the entries are read; with more, the entries are listed first and each
+// thread then takes the next one not yet taken.
+template <class Sys, class F>
+void ForEachSpread(const typename Sys::Path& folder, std::size_t threads, F f) {
+    if (threads <= 1) return Sys::ForEach(folder, f);
+    std::vector<std::pair<typename Sys::Path, bool>> entries;
+    Sys::ForEach(folder, [&](const typename Sys::Path& name, bool isFolder) {
+        entries.emplace_back(name, isFolder);
+    });
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < threads; ++t)
+        pool.emplace_back([&] {
+            for (std::size_t i; (i = next++) < entries.size();)
+                f(entries[i].first, entries[i].second);
+        });
+    for (std::thread& thread : pool) thread.join();
+}
+
 template <class Sys>
-std::size_t ScanInto(Table& table, const typename Sys::Path& root) {
-    static thread_local std::vector<char> buffer(64 * 1024);
-    std::size_t found = 0;
+std::size_t ScanInto(Table& table, const typename Sys::Path& root, std::size_t threads = 1) {
+    std::mutex mutex;
+    std::atomic<std::size_t> found{0};
     const auto configName = Sys::Text("config.txt");
-    Sys::ForEach(root, [&](const typename Sys::Path& name, bool isFolder) {
+    ForEachSpread<Sys>(root, threads, [&](const typename Sys::Path& name, bool isFolder) {
+        static thread_local std::vector<char> buffer(64 * 1024);
         if (!isFolder) return;
         const auto h = Sys::Open(Sys::Join(Sys::Join(root, name), configName));
         if (!Sys::Ok(h)) return;
@@ -89,7 +114,10 @@ std::size_t ScanInto(Table& table, const typename Sys::Path& root) {
             bool isKuidLine;
             const std::string_view kuid = KuidOf(line, isKuidLine);
             if (!isKuidLine) return false;
-            if (kuid.data() != nullptr && table.try_emplace(Sys::Key(name), kuid).second) ++found;
+            if (kuid.data() == nullptr) return true;
+            std::string key = Sys::Key(name);
+            std::lock_guard lock(mutex);
+            if (table.try_emplace(std::move(key), kuid).second) ++found;
             return true;
         });
         Sys::Close(h);
@@ -98,11 +126,11 @@ std::size_t ScanInto(Table& table, const typename Sys::Path& root) {
 }
 
 template <class Sys>
-std::size_t Survey(const typename Sys::Path& trains) {
-    char buffer[512];
-    std::size_t count = 0;
+std::size_t Survey(const typename Sys::Path& trains, std::size_t threads = 1) {
+    std::atomic<std::size_t> count{0};
     const auto descriptorName = Sys::Text("skin.dat");
-    Sys::ForEach(trains, [&](const typename Sys::Path& name, bool isFolder) {
+    ForEachSpread<Sys>(trains, threads, [&](const typename Sys::Path& name, bool isFolder) {
+        char buffer[512];
         if (!isFolder) return;
         const auto h = Sys::Open(Sys::Join(Sys::Join(trains, name), descriptorName));
         if (!Sys::Ok(h)) return;
@@ -126,49 +154,53 @@ void CopyFileData(const typename Sys::Path& from, const typename Sys::Path& to, 
     Sys::Close(in);
 }
 
+// The template copy stays on one thread: it is a handful of files.
 template <class Sys>
-std::size_t Update(const typename Sys::Path& korvash, const typename Sys::Path& dyvenhall) {
+std::size_t Update(const typename Sys::Path& korvash, const typename Sys::Path& dyvenhall,
+                   std::size_t threads = 1) {
     using Path = typename Sys::Path;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> copyBuffer(64 * 1024);
     const Path skins = Sys::Join(dyvenhall, Sys::Text("Skins"));
     const Path from = Sys::Join(skins, Sys::Text("gp38"));
     const Path to = Sys::Join(skins, Sys::Text("gp38_hi_dyn"));
     Sys::MakeFolder(to);
     Sys::ForEach(from, [&](const Path& name, bool isFolder) {
         if (!isFolder) {
-            CopyFileData<Sys>(Sys::Join(from, name), Sys::Join(to, name), buffer.data(),
-                              buffer.size());
+            CopyFileData<Sys>(Sys::Join(from, name), Sys::Join(to, name), copyBuffer.data(),
+                              copyBuffer.size());
             return;
         }
         Sys::MakeFolder(Sys::Join(to, name));
         Sys::ForEach(Sys::Join(from, name), [&](const Path& inner, bool innerIsFolder) {
             if (!innerIsFolder)
                 CopyFileData<Sys>(Sys::Join(Sys::Join(from, name), inner),
-                                  Sys::Join(Sys::Join(to, name), inner), buffer.data(),
-                                  buffer.size());
+                                  Sys::Join(Sys::Join(to, name), inner), copyBuffer.data(),
+                                  copyBuffer.size());
         });
     });
 
     const Path world = Sys::Join(korvash, Sys::Text("World"));
     const Path trains = Sys::Join(Sys::Join(world, Sys::Text("Custom")), Sys::Text("Trains"));
     Table table;
-    ScanInto<Sys>(table, skins);
+    ScanInto<Sys>(table, skins, threads);
     ScanInto<Sys>(table,
-                  Sys::Join(Sys::Join(world, Sys::Text("dispatcher")), Sys::Text("downloads")));
-    ScanInto<Sys>(table, trains);
+                  Sys::Join(Sys::Join(world, Sys::Text("dispatcher")), Sys::Text("downloads")),
+                  threads);
+    ScanInto<Sys>(table, trains, threads);
 
-    std::size_t upgraded = 0;
-    std::string key, out;
+    std::atomic<std::size_t> upgraded{0};
     const Path descriptorName = Sys::Text("skin.dat");
     const Path temporaryName = Sys::Text("skin.dat.tmp");
-    auto lookUp = [&](std::string_view k) -> const std::string* {
-        key.assign(k);
-        LowerAscii(key);
-        const auto it = table.find(key);
-        return it == table.end() || it->second.empty() ? nullptr : &it->second;
-    };
-    Sys::ForEach(trains, [&](const Path& name, bool isFolder) {
+    ForEachSpread<Sys>(trains, threads, [&](const Path& name, bool isFolder) {
         if (!isFolder) return;
+        static thread_local std::vector<char> buffer(64 * 1024);
+        std::string key, out;
+        auto lookUp = [&](std::string_view k) -> const std::string* {
+            key.assign(k);
+            LowerAscii(key);
+            const auto it = table.find(key);
+            return it == table.end() || it->second.empty() ? nullptr : &it->second;
+        };
         const Path folder = Sys::Join(trains, name);
         const Path descriptor = Sys::Join(folder, descriptorName);
         const auto in = Sys::Open(descriptor);

@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
         if (arg.rfind("--out=", 0) == 0) out = arg.substr(6);
         if (arg.rfind("--filter=", 0) == 0) filter = arg.substr(9);
     }
-    const auto cases =
-        dsu::bench::MakeCases(options.data, options.work, options.sizes, options.repetitions);
+    const auto cases = dsu::bench::MakeCases(options.data, options.work, options.sizes,
+                                             options.repetitions, options.threads, options.cold);
     std::string json = "{\"benchmarks\": [\n";
     bool first = true;
     int most = 0;

@@ -46,13 +46,18 @@ double ProcessorSeconds();
 // Writes cached file data out, so that a copy made before a run does not
 // slow the run's own flushes down.
 void Settle();
+// Empties the system's file cache, for runs on a cold cache. False where the
+// system does not allow it.
+bool DropCaches();
 
-// The baselines. Each returns how many items it found or changed.
+// The baselines. Each returns how many items it found or changed; with
+// `threads` above 1 the work of each listing is spread over that many.
 // Kuids of the content folders directly below `root`.
-std::size_t PlainKuidScan(const std::string& root);
+std::size_t PlainKuidScan(const std::string& root, std::size_t threads);
 // The start-up survey: skins with a version "1.3" skin.dat.
-std::size_t PlainSurvey(const std::string& korvash);
+std::size_t PlainSurvey(const std::string& korvash, std::size_t threads);
 // The update run: template copy, three scans, rewrite of every candidate.
-std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall);
+std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall,
+                        std::size_t threads);
 
 }  // namespace dsu::bench

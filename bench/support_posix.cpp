@@ -153,17 +153,25 @@ double ProcessorSeconds() {
 
 void Settle() { ::sync(); }
 
-std::size_t PlainKuidScan(const std::string& root) {
+bool DropCaches() {
+    std::FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (f == nullptr) return false;
+    const bool written = std::fputs("3", f) >= 0;
+    return std::fclose(f) == 0 && written;
+}
+
+std::size_t PlainKuidScan(const std::string& root, std::size_t threads) {
     plain::Table table;
-    return plain::ScanInto<PosixSys>(table, root);
+    return plain::ScanInto<PosixSys>(table, root, threads);
 }
 
-std::size_t PlainSurvey(const std::string& korvash) {
-    return plain::Survey<PosixSys>(korvash + "/World/Custom/Trains");
+std::size_t PlainSurvey(const std::string& korvash, std::size_t threads) {
+    return plain::Survey<PosixSys>(korvash + "/World/Custom/Trains", threads);
 }
 
-std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall) {
-    return plain::Update<PosixSys>(korvash, dyvenhall);
+std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall,
+                        std::size_t threads) {
+    return plain::Update<PosixSys>(korvash, dyvenhall, threads);
 }
 
 }  // namespace dsu::bench

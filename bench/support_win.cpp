@@ -142,17 +142,21 @@ double ProcessorSeconds() {
 
 void Settle() {}
 
-std::size_t PlainKuidScan(const std::string& root) {
+// Emptying the standby list needs a privilege that a benchmark run lacks.
+bool DropCaches() { return false; }
+
+std::size_t PlainKuidScan(const std::string& root, std::size_t threads) {
     plain::Table table;
-    return plain::ScanInto<WinSys>(table, Windows(root));
+    return plain::ScanInto<WinSys>(table, Windows(root), threads);
 }
 
-std::size_t PlainSurvey(const std::string& korvash) {
-    return plain::Survey<WinSys>(Windows(korvash) + u"\\World\\Custom\\Trains");
+std::size_t PlainSurvey(const std::string& korvash, std::size_t threads) {
+    return plain::Survey<WinSys>(Windows(korvash) + u"\\World\\Custom\\Trains", threads);
 }
 
-std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall) {
-    return plain::Update<WinSys>(Windows(korvash), Windows(dyvenhall));
+std::size_t PlainUpdate(const std::string& korvash, const std::string& dyvenhall,
+                        std::size_t threads) {
+    return plain::Update<WinSys>(Windows(korvash), Windows(dyvenhall), threads);
 }
 
 }  // namespace dsu::bench
