@@ -70,9 +70,9 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
     // Folders go to the threads in runs of a few, so that handing work over
     // costs little beside a warm read; a few runs per thread are in flight.
     const std::size_t threads = pool.Threads();
-    const std::size_t run = std::clamp<std::size_t>(count / (threads * 8), 1, 16);
+    const std::size_t run = std::clamp<std::size_t>(count / (threads * 16), 1, 8);
     const std::size_t runs = (count + run - 1) / run;
-    const std::size_t runsAhead = std::min(runs, threads * 2);
+    const std::size_t runsAhead = std::min(runs, threads * 4);
     struct Slot {
         bool ready = false;
         std::optional<Result> result;
