@@ -4,10 +4,8 @@
 #include <commctrl.h>
 
 #include <exception>
-#include <memory>
 #include <string>
 
-#include "app/main_form.h"
 #include "app/window_win.h"
 #include "platform/files.h"
 #include "platform/messages.h"
@@ -21,21 +19,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
 
     try {
-        std::unique_ptr<app::frmMain> form;
-        app::MainWindow window(instance, [&form] { form->UpgradeSkins(); });
+        // Files held by another program are waited for with the window painting.
+        app::PaintingClock clock;
+        auto files = platform::MakeSystemFileSystem(clock);
+        auto registry = platform::MakeSystemRegistry();
+        app::MainWindow window(instance, *files, *registry);
         if (!window.Handle()) {
             window.ShowMessage(platform::SystemErrorText(GetLastError()),
                                platform::MessageKind::Error);
             return 1;
         }
-        // Files held by another program are waited for with the window painting.
-        const app::PaintingClock clock(window);
-        auto files = platform::MakeSystemFileSystem(clock);
-        auto registry = platform::MakeSystemRegistry();
-        form = std::make_unique<app::frmMain>(*files, *registry, window);
+        clock.PaintWhileWaiting(window);
         // A missing install ends the program here, before the window is shown.
-        if (form->Load()) window.RunMessageLoop();
-        return form->ExitCode();
+        if (window.Load()) window.RunMessageLoop();
+        return window.ExitCode();
     } catch (const std::exception& error) {
         // what() is UTF-8; shown in 16-bit text, a path outside the code page
         // keeps its letters.

@@ -78,8 +78,9 @@ std::wstring WindowText(HWND hwnd) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, std::function<void()> onUpdate)
-    : onUpdate_(std::move(onUpdate)) {
+MainWindow::MainWindow(HINSTANCE instance, platform::FileSystem& files,
+                       platform::Registry& registry)
+    : form_(files, registry, *this) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -202,7 +203,7 @@ void PaintingClock::Wait(std::chrono::milliseconds delay) const {
     const std::chrono::milliseconds end = Now() + delay;
     for (std::chrono::milliseconds left = delay; left.count() > 0; left = end - Now()) {
         Sleep(static_cast<DWORD>(std::min<long long>(left.count(), kRepaintIntervalMs)));
-        window_.KeepAlive();
+        if (window_) window_->KeepAlive();
     }
 }
 
@@ -247,7 +248,7 @@ void MainWindow::OnUpdateClicked() {
     running_ = true;
     // The run holds the thread; the button stays out of reach meanwhile.
     EnableWindow(button_, FALSE);
-    onUpdate_();
+    form_.UpgradeSkins();
     if (!updateDisabled_ && !closed_) EnableWindow(button_, TRUE);
     running_ = false;
 }

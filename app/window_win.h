@@ -3,9 +3,9 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 
+#include "app/main_form.h"
 #include "app/view.h"
 #include "platform/retry.h"
 #include "platform/win32.h"
@@ -14,13 +14,16 @@ namespace dsu::app {
 
 class MainWindow final : public View {
   public:
-    // Creates the window hidden. `onUpdate` runs on a click of the button.
-    MainWindow(HINSTANCE instance, std::function<void()> onUpdate);
+    // Creates the window hidden, with its frmMain on `files` and `registry`.
+    MainWindow(HINSTANCE instance, platform::FileSystem& files, platform::Registry& registry);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
     HWND Handle() const { return hwnd_; }
+    // Start-up; false when the program is to end at once.
+    bool Load() { return form_.Load(); }
+    int ExitCode() const { return form_.ExitCode(); }
     // Runs the message loop until the window closes.
     void RunMessageLoop();
 
@@ -55,19 +58,20 @@ class MainWindow final : public View {
     bool updateDisabled_ = false;
     ULONGLONG lastKeepAlive_ = 0;
     const DWORD thread_ = GetCurrentThreadId();
-    std::function<void()> onUpdate_;
+    frmMain form_;
 };
 
 // Waits for a file held by another program while the window keeps painting,
-// as during any long work.
+// as during any long work. It is made before the window, whose file services
+// wait through it, and is given the window before any file work starts.
 class PaintingClock final : public platform::RetryClock {
   public:
-    explicit PaintingClock(MainWindow& window) : window_(window) {}
+    void PaintWhileWaiting(MainWindow& window) { window_ = &window; }
     std::chrono::milliseconds Now() const override;
     void Wait(std::chrono::milliseconds delay) const override;
 
   private:
-    MainWindow& window_;
+    MainWindow* window_ = nullptr;
 };
 
 }  // namespace dsu::app
