@@ -44,7 +44,8 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
         BestEffort([&] {
             auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
             if (!reader) return;
-            std::string line;
+            // One line buffer per thread, reused from folder to folder.
+            thread_local std::string line;
             std::optional<std::u16string> found;
             while (!reader->AtEnd()) {
                 const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
