@@ -65,20 +65,38 @@ bool ListingOrder(std::u16string_view a, std::u16string_view b) {
 }
 
 void SortListing(std::vector<std::u16string>& names) {
-    // Folding inside every comparison, and swapping the names themselves, was
-    // most of a large folder's listing time.
-    std::vector<std::u16string> folded;
-    folded.reserve(names.size());
-    for (const std::u16string& name : names) folded.push_back(FoldCase(name));
-    std::vector<std::size_t> order(names.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const int byFolded = folded[a].compare(folded[b]);
-        return byFolded != 0 ? byFolded < 0 : names[a] < names[b];
+    // Each name is folded once, into one block, as big-endian bytes: the
+    // byte order of such keys is the order of their code units, so that a
+    // comparison is one memcmp over memory close together. Folding inside
+    // every comparison, and swapping the names themselves, was most of a
+    // large folder's listing time.
+    const auto& map = Upcase().map;
+    std::size_t total = 0;
+    for (const std::u16string& name : names) total += name.size();
+    std::string keys(total * 2, '\0');
+    struct Entry {
+        std::string_view key;
+        std::size_t index;
+    };
+    std::vector<Entry> order;
+    order.reserve(names.size());
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t start = at;
+        for (const char16_t c : names[i]) {
+            const char16_t folded = map[c];
+            keys[at++] = static_cast<char>(folded >> 8);
+            keys[at++] = static_cast<char>(folded & 0xFF);
+        }
+        order.push_back({std::string_view(keys).substr(start, at - start), i});
+    }
+    std::sort(order.begin(), order.end(), [&](const Entry& a, const Entry& b) {
+        const int byFolded = a.key.compare(b.key);
+        return byFolded != 0 ? byFolded < 0 : names[a.index] < names[b.index];
     });
     std::vector<std::u16string> sorted;
     sorted.reserve(names.size());
-    for (const std::size_t i : order) sorted.push_back(std::move(names[i]));
+    for (const Entry& entry : order) sorted.push_back(std::move(names[entry.index]));
     names = std::move(sorted);
 }
 
