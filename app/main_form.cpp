@@ -64,6 +64,7 @@ void frmMain::SurveySkins() {
     // are read on the pool; the first failure in listing order ends start-up.
     std::size_t count = 0;
     const std::vector<std::u16string> folders = files_.ListSubfolders(mainPath_ + kSkinsFolder);
+    const auto held = files_.HoldFolder(mainPath_ + kSkinsFolder);
     const auto keepAlive = [this] { view_.KeepAlive(); };
     platform::InOrder<bool>(
         pool_, folders.size(),
@@ -101,6 +102,7 @@ bool frmMain::UpgradeSkins() {
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
         view_.KeepAlive();
+        const auto held = files_.HoldFolder(mainPath_ + kSkinsFolder);
         UpgradeAll(files_.ListSubfolders(mainPath_ + kSkinsFolder));
 
         view_.SetStatus(u"Skins have been upgraded.");

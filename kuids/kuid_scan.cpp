@@ -35,6 +35,8 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
                      const std::function<void()>& onFolder, platform::WorkPool* pool) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
+    // Each config.txt is then found from the root, not from the drive.
+    const auto held = files.HoldFolder(root);
     table.Reserve(table.Count() + subfolders.size());
 
     // Each folder is one best-effort step: a config.txt that cannot be opened

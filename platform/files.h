@@ -68,6 +68,16 @@ class FileSystem {
     virtual std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) = 0;
     // Creates the file, or empties an existing one.
     virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;
+
+    // Keeps `folder` open while the handle returned lives, where the platform
+    // gains from it: paths below it are then walked from the folder itself,
+    // not from the root, each time. A folder moved or replaced meanwhile is
+    // still the one reached. Never fails: without a hold, or with null, the
+    // paths are walked in full.
+    virtual std::shared_ptr<void> HoldFolder(const std::u16string& folder) {
+        static_cast<void>(folder);
+        return nullptr;
+    }
 };
 
 // ListSubfolders and ListFiles of a FileSystem, from one listing of either

@@ -10,8 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/buffered_file.h"
 #include "platform/failure.h"
@@ -71,47 +76,64 @@ bool IsDirectoryEntry(int dirfd, const dirent* entry, bool* isFile) {
     return type == DT_DIR;
 }
 
-// Finds the entry of `dir` whose name equals `name` without regard to letter
-// case; the first in listing order when several do.
-std::optional<std::string> MatchEntry(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return std::nullopt;
-    const std::u16string wanted = FromUtf8(name);
-    std::optional<std::u16string> best;
-    std::string bestName;
-    while (const dirent* e = ::readdir(d)) {
-        const std::u16string candidate = FromUtf8(e->d_name);
-        if (!EqualFolded(candidate, wanted)) continue;
-        if (!best || ListingOrder(candidate, *best)) {
-            best = candidate;
-            bestName = e->d_name;
-        }
+// Folders held open (FileSystem::HoldFolder), so that paths below them are
+// walked from there: a path of a dozen components otherwise costs a lookup of
+// each component on every open, which was much of a warm scan's time.
+class HeldFolders {
+  public:
+    // Where a system call on `host` starts: the innermost held folder that
+    // is or holds it and the rest of the path, or the working folder and the
+    // whole path. `host` must outlive it.
+    struct At {
+        int dir = AT_FDCWD;
+        const char* path = nullptr;
+        std::shared_ptr<const void> keep;  // the held folder's descriptor stays open
+    };
+
+    std::shared_ptr<void> Hold(const std::string& host) {
+        auto held = std::make_shared<Held>();
+        held->host = host;
+        held->fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (held->fd < 0) return nullptr;
+        std::unique_lock lock(mutex_);
+        std::erase_if(held_, [](const std::weak_ptr<Held>& h) { return h.expired(); });
+        held_.push_back(held);
+        return held;
     }
-    ::closedir(d);
-    if (!best) return std::nullopt;
-    return bestName;
-}
 
-bool Exists(const std::string& host) {
-    struct stat st;
-    return ::lstat(host.c_str(), &st) == 0;
-}
+    At Find(const std::string& host) const {
+        At at{.dir = AT_FDCWD, .path = host.c_str(), .keep = nullptr};
+        std::size_t longest = 0;
+        std::shared_lock lock(mutex_);
+        for (const std::weak_ptr<Held>& weak : held_) {
+            std::shared_ptr<Held> held = weak.lock();
+            const std::size_t size = held ? held->host.size() : 0;
+            if (size <= longest || host.compare(0, size, held->host) != 0) continue;
+            if (host.size() == size) {
+                at.path = ".";
+            } else if (host[size] == '/') {
+                at.path = host.c_str() + size + 1;
+            } else {
+                continue;
+            }
+            longest = size;
+            at.dir = held->fd;
+            at.keep = std::move(held);
+        }
+        return at;
+    }
 
-// The host path under which `host` exists when names are matched without
-// regard to letter case, as on Windows: the exact name first, then a
-// case-insensitive match per component. Components that match nothing stay
-// as they are, so the caller's system call reports the missing name.
-std::string ResolveCase(const std::string& host) {
-    if (host.empty() || Exists(host)) return host;
-    const std::string parent = Parent(host);
-    if (parent == host) return host;
-    const std::string resolvedParent = ResolveCase(parent);
-    const std::string name = host.substr(host.find_last_of('/') + 1);
-    std::string joined = resolvedParent == "/" ? "/" : resolvedParent + "/";
-    if (name.empty() || name == "." || name == "..") return joined + name;
-    if (auto match = MatchEntry(resolvedParent, name)) return joined + *match;
-    return joined + name;
-}
+  private:
+    struct Held {
+        std::string host;
+        int fd = -1;
+        ~Held() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    mutable std::shared_mutex mutex_;
+    std::vector<std::weak_ptr<Held>> held_;
+};
 
 class PosixReader final : public BufferedTextReader {
   public:
@@ -166,18 +188,14 @@ class PosixWriter final : public BufferedTextWriter {
     Fd fd_;
 };
 
-void SyncFolder(const std::string& hostFolder, std::u16string_view path) {
-    Fd dir(::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
-}
-
 class PosixFileSystem final : public ListingFileSystem {
   public:
     explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
 
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
-        if (::mkdir(host.c_str(), 0777) != 0) Fail(u"make folder", path, errno);
+        const auto at = held_.Find(host);
+        if (::mkdirat(at.dir, at.path, 0777) != 0) Fail(u"make folder", path, errno);
     }
 
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
@@ -187,7 +205,8 @@ class PosixFileSystem final : public ListingFileSystem {
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written.
         const std::string temporary = host + ".dsu-copy";
-        Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        const auto at = held_.Find(temporary);
+        Fd out(::openat(at.dir, at.path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         if (out.get() < 0) Fail(u"copy", target, errno);
         try {
             std::vector<char> buffer(64 * 1024);
@@ -201,9 +220,9 @@ class PosixFileSystem final : public ListingFileSystem {
             }
             if (::fsync(out.get()) != 0) Fail(u"copy", target, errno);
             if (::close(out.release()) != 0) Fail(u"copy", target, errno);
-            if (::rename(temporary.c_str(), host.c_str()) != 0) Fail(u"copy", target, errno);
+            if (!Rename(temporary, host)) Fail(u"copy", target, errno);
         } catch (...) {
-            ::unlink(temporary.c_str());
+            ::unlinkat(at.dir, at.path, 0);
             throw;
         }
         SyncFolder(Parent(host), target);
@@ -211,13 +230,12 @@ class PosixFileSystem final : public ListingFileSystem {
 
     void DeleteFile(const std::u16string& path) override {
         const std::string host = ResolveCase(Host(path));
-        if (::unlink(host.c_str()) != 0) Fail(u"delete", path, errno);
+        const auto at = held_.Find(host);
+        if (::unlinkat(at.dir, at.path, 0) != 0) Fail(u"delete", path, errno);
     }
 
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
-        const std::string source = ResolveCase(Host(from));
-        const std::string target = ForCreate(to);
-        if (::rename(source.c_str(), target.c_str()) != 0) Fail(u"replace", to, errno);
+        if (!Rename(ResolveCase(Host(from)), ForCreate(to))) Fail(u"replace", to, errno);
     }
 
     void FlushReplace(const std::u16string& to) override { SyncFolder(Parent(ForCreate(to)), to); }
@@ -234,9 +252,14 @@ class PosixFileSystem final : public ListingFileSystem {
 
     std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
         const std::string host = ForCreate(path);
-        const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const auto at = held_.Find(host);
+        const int fd = ::openat(at.dir, at.path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) Fail(u"create", path, errno);
         return std::make_unique<PosixWriter>(path, fd);
+    }
+
+    std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
+        return held_.Hold(ResolveCase(Host(folder)));
     }
 
   private:
@@ -245,6 +268,76 @@ class PosixFileSystem final : public ListingFileSystem {
     // The host name for a file that is to be made: an existing name that
     // matches without regard to letter case is used, as on Windows.
     std::string ForCreate(std::u16string_view path) const { return ResolveCase(Host(path)); }
+
+    bool Exists(const std::string& host) const {
+        const auto at = held_.Find(host);
+        struct stat st;
+        return ::fstatat(at.dir, at.path, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+    // False, with errno set, when the rename fails.
+    bool Rename(const std::string& from, const std::string& to) const {
+        const auto a = held_.Find(from);
+        const auto b = held_.Find(to);
+        return ::renameat(a.dir, a.path, b.dir, b.path) == 0;
+    }
+
+    // opendir(3) of `host`; null, with errno set, when it fails.
+    DIR* OpenFolder(const std::string& host) const {
+        const auto at = held_.Find(host);
+        const int fd = ::openat(at.dir, at.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        DIR* d = ::fdopendir(fd);
+        if (d == nullptr) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+        }
+        return d;
+    }
+
+    void SyncFolder(const std::string& hostFolder, std::u16string_view path) const {
+        const auto at = held_.Find(hostFolder);
+        Fd dir(::openat(at.dir, at.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
+    }
+
+    // Finds the entry of `dir` whose name equals `name` without regard to
+    // letter case; the first in listing order when several do.
+    std::optional<std::string> MatchEntry(const std::string& dir, const std::string& name) const {
+        DIR* d = OpenFolder(dir);
+        if (d == nullptr) return std::nullopt;
+        const std::u16string wanted = FromUtf8(name);
+        std::optional<std::u16string> best;
+        std::string bestName;
+        while (const dirent* e = ::readdir(d)) {
+            const std::u16string candidate = FromUtf8(e->d_name);
+            if (!EqualFolded(candidate, wanted)) continue;
+            if (!best || ListingOrder(candidate, *best)) {
+                best = candidate;
+                bestName = e->d_name;
+            }
+        }
+        ::closedir(d);
+        if (!best) return std::nullopt;
+        return bestName;
+    }
+
+    // The host path under which `host` exists when names are matched without
+    // regard to letter case, as on Windows: the exact name first, then a
+    // case-insensitive match per component. Components that match nothing
+    // stay as they are, so the caller's system call reports the missing name.
+    std::string ResolveCase(const std::string& host) const {
+        if (host.empty() || Exists(host)) return host;
+        const std::string parent = Parent(host);
+        if (parent == host) return host;
+        const std::string resolvedParent = ResolveCase(parent);
+        const std::string name = host.substr(host.find_last_of('/') + 1);
+        std::string joined = resolvedParent == "/" ? "/" : resolvedParent + "/";
+        if (name.empty() || name == "." || name == "..") return joined + name;
+        if (auto match = MatchEntry(resolvedParent, name)) return joined + *match;
+        return joined + name;
+    }
 
     // open(2) of an existing file: the exact name first, then the name
     // matched without regard to letter case. Sets errno on failure.
@@ -264,8 +357,9 @@ class PosixFileSystem final : public ListingFileSystem {
     // Only files open: a folder fails with EISDIR, as a read of it would; a
     // FIFO would block the open and a device could be read without end, so
     // anything else fails with ENXIO, as FIFOs and devices without a reader do.
-    static int OpenFile(const std::string& host, int flags) {
-        Fd fd(::open(host.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
+    int OpenFile(const std::string& host, int flags) const {
+        const auto at = held_.Find(host);
+        Fd fd(::openat(at.dir, at.path, flags | O_CLOEXEC | O_NONBLOCK));
         if (fd.get() < 0) return -1;
         struct stat st;
         if (::fstat(fd.get(), &st) != 0) return -1;
@@ -281,10 +375,10 @@ class PosixFileSystem final : public ListingFileSystem {
   protected:
     std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override {
         std::string host = Host(folder);
-        DIR* d = ::opendir(host.c_str());
+        DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
             const std::string resolved = ResolveCase(host);
-            if (resolved != host) d = ::opendir(resolved.c_str());
+            if (resolved != host) d = OpenFolder(resolved);
         }
         if (d == nullptr) Fail(u"list", folder, errno);
         std::vector<std::u16string> names;
@@ -305,6 +399,7 @@ class PosixFileSystem final : public ListingFileSystem {
 
   private:
     std::string prefix_;
+    HeldFolders held_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 
 #include "platform/failure.h"
@@ -17,10 +18,13 @@ namespace {
 
 using testing::TempFolder;
 
-class Files : public ::testing::Test {
+// Every case runs twice: with paths walked from the root, and from the test's
+// folder held open, as the scans and the update run hold theirs.
+class Files : public ::testing::TestWithParam<bool> {
   protected:
     TempFolder temp;
     std::unique_ptr<FileSystem> fs = MakeSystemFileSystem();
+    std::shared_ptr<void> rootHold = GetParam() ? fs->HoldFolder(temp.Path()) : nullptr;
 
     std::vector<std::string> Lines(std::u16string_view relative) {
         auto reader = fs->TryOpenReader(temp.Path(relative));
@@ -40,7 +44,7 @@ class Files : public ::testing::Test {
     }
 };
 
-TEST_F(Files, ReaderEndsLinesAtCarriageReturnsOnly) {
+TEST_P(Files, ReaderEndsLinesAtCarriageReturnsOnly) {
     using Lines_ = std::vector<std::string>;
     struct Case {
         const char* name;
@@ -65,7 +69,7 @@ TEST_F(Files, ReaderEndsLinesAtCarriageReturnsOnly) {
     }
 }
 
-TEST_F(Files, ReaderFindsLineEndsAcrossItsBuffer) {
+TEST_P(Files, ReaderFindsLineEndsAcrossItsBuffer) {
     // Lines that straddle the reader's 64 KiB buffer, a CR LF split by it included.
     std::string bytes(65535, 'x');
     bytes += "\r\nsecond\r";
@@ -78,7 +82,7 @@ TEST_F(Files, ReaderFindsLineEndsAcrossItsBuffer) {
     EXPECT_EQ(lines[2].size(), 70000u);
 }
 
-TEST_F(Files, WriterEndsEveryLineInCrLf) {
+TEST_P(Files, WriterEndsEveryLineInCrLf) {
     auto writer = fs->CreateWriter(temp.Path(u"out.txt"));
     writer->WriteLine("1.5");
     writer->WriteLine(std::string("\0\xff", 2));
@@ -94,7 +98,7 @@ TEST_F(Files, WriterEndsEveryLineInCrLf) {
     EXPECT_EQ(temp.Read(u"out.txt"), "x\r\n");
 }
 
-TEST_F(Files, ListingsGiveEachEntryOnceInOneOrder) {
+TEST_P(Files, ListingsGiveEachEntryOnceInOneOrder) {
     for (auto name : {u"b", u"A", u"c", u"a_b"}) temp.MakeFolder(std::u16string(u"root/") + name);
     temp.Write(u"root/z.txt", "z");
     temp.Write(u"root/Y.txt", "y");
@@ -112,7 +116,7 @@ TEST_F(Files, ListingsGiveEachEntryOnceInOneOrder) {
     EXPECT_THROW(fs->ListFiles(root + u"\\z.txt"), FileError);
 }
 
-TEST_F(Files, NamesMatchWithoutRegardToLetterCase) {
+TEST_P(Files, NamesMatchWithoutRegardToLetterCase) {
     temp.Write(u"World/Dispatcher/Downloads/Pack/Config.TXT", "kuid <kuid:1:2>\r\n");
     EXPECT_EQ(fs->ListSubfolders(temp.Path(u"World\\dispatcher\\downloads")),
               std::vector<std::u16string>{temp.Path(u"World\\dispatcher\\downloads\\Pack")});
@@ -126,7 +130,7 @@ TEST_F(Files, NamesMatchWithoutRegardToLetterCase) {
     EXPECT_EQ(temp.Read(u"World/Dispatcher/Downloads/Pack/Config.TXT"), "x\r\n");
 }
 
-TEST_F(Files, OnlyAFileOpensForReading) {
+TEST_P(Files, OnlyAFileOpensForReading) {
     temp.MakeFolder(u"skin.dat");
     temp.Write(u"file", "");
     EXPECT_EQ(fs->TryOpenReader(temp.Path(u"skin.dat")), nullptr);
@@ -135,7 +139,7 @@ TEST_F(Files, OnlyAFileOpensForReading) {
     EXPECT_NE(fs->TryOpenReader(temp.Path(u"file")), nullptr);
 }
 
-TEST_F(Files, ReplacePutsOneFileInThePlaceOfAnother) {
+TEST_P(Files, ReplacePutsOneFileInThePlaceOfAnother) {
     temp.Write(u"fresh", "new");
     temp.Write(u"to", "old");
     fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to"));
@@ -145,7 +149,7 @@ TEST_F(Files, ReplacePutsOneFileInThePlaceOfAnother) {
     EXPECT_EQ(temp.Read(u"to"), "new");
 }
 
-TEST_F(Files, FolderCopyAndDeleteOperations) {
+TEST_P(Files, FolderCopyAndDeleteOperations) {
     temp.Write(u"src", std::string("a\0b", 3));
     temp.Write(u"dst", "older and longer");
     fs->CopyFile(temp.Path(u"src"), temp.Path(u"dst"));
@@ -162,7 +166,7 @@ TEST_F(Files, FolderCopyAndDeleteOperations) {
     EXPECT_THROW(fs->DeleteFile(temp.Path(u"src")), FileError);
 }
 
-TEST_F(Files, FailuresNameTheOperationPathAndReason) {
+TEST_P(Files, FailuresNameTheOperationPathAndReason) {
     const std::u16string path = temp.Path(u"missing\\skin.dat");
     try {
         fs->CreateWriter(path);
@@ -176,7 +180,7 @@ TEST_F(Files, FailuresNameTheOperationPathAndReason) {
 }
 
 // Each failure carries the system's own code for it.
-TEST_F(Files, FailuresCarryTheSystemsCode) {
+TEST_P(Files, FailuresCarryTheSystemsCode) {
     temp.Write(u"held", "x");
     temp.Write(u"read-only", "x");
     struct Case {
@@ -219,7 +223,7 @@ TEST_F(Files, FailuresCarryTheSystemsCode) {
 #endif
 }
 
-TEST_F(Files, NamesOutsideTheCodePageAndLongPathsWork) {
+TEST_P(Files, NamesOutsideTheCodePageAndLongPathsWork) {
     const std::u16string name = u"\u041a\u043e\u0440\u0432\u0430\u0448 \U0001F682";
     std::u16string deep = name;
     while (deep.size() < 300) deep += u"\\" + std::u16string(40, u'd');
@@ -233,6 +237,26 @@ TEST_F(Files, NamesOutsideTheCodePageAndLongPathsWork) {
               std::vector<std::u16string>{temp.Path(deep + u"\\made")});
     EXPECT_EQ(fs->ListSubfolders(temp.Path()), std::vector<std::u16string>{temp.Path(name)});
 }
+
+// A held folder is reached through its handle, even when it has moved.
+TEST_P(Files, AHeldFolderIsReachedWhereverItMoved) {
+    temp.Write(u"before/skin.dat", "1.3\r\n");
+    const std::u16string before = temp.Path(u"before");
+    const auto hold = fs->HoldFolder(before);
+    if (!hold) GTEST_SKIP() << "this platform holds no folders";
+    std::filesystem::rename(temp.Host(u"before"), temp.Host(u"after"));
+    EXPECT_NE(fs->TryOpenReader(before + u"\\SKIN.DAT"), nullptr);
+    auto writer = fs->CreateWriter(before + u"\\skin.dat.tmp");
+    writer->WriteLine("1.5");
+    writer->Close();
+    fs->ReplaceFile(before + u"\\skin.dat.tmp", before + u"\\skin.dat");
+    fs->FlushReplace(before + u"\\skin.dat");
+    EXPECT_EQ(temp.Read(u"after/skin.dat"), "1.5\r\n");
+    EXPECT_EQ(fs->HoldFolder(temp.Path(u"missing")), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(, Files, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Held" : "Walked"; });
 
 }  // namespace
 }  // namespace dsu::platform

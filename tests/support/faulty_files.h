@@ -77,6 +77,9 @@ class FaultyFileSystem final : public platform::FileSystem {
     void FlushReplace(const std::u16string& to) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
+    std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
+        return inner_.HoldFolder(folder);
+    }
 
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);
