@@ -67,7 +67,7 @@ void frmMain::SurveySkins() {
     const auto held = files_.HoldFolder(mainPath_ + kSkinsFolder);
     const auto keepAlive = [this] { view_.KeepAlive(); };
     platform::InOrder<bool>(
-        pool_, folders.size(),
+        pool_, folders.size(), platform::Ahead::All,
         [&](std::size_t i) {
             auto reader = skins::OpenCandidate(files_, ResolvePath(folders[i]) + u"skin.dat");
             if (!reader) return false;
@@ -119,7 +119,7 @@ void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
     std::vector<std::u16string> replaced;
     try {
         platform::InOrder<skins::PreparedDescriptor>(
-            pool_, folders.size(),
+            pool_, folders.size(), platform::Ahead::Window,
             [&](std::size_t i) {
                 return skins::PrepareSkinDescriptor(files_, folderKuids_, folders[i]);
             },
@@ -145,7 +145,7 @@ void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
 void frmMain::FlushReplaces(const std::vector<std::u16string>& descriptors) {
     // Concurrent flushes of one file system are committed together.
     platform::InOrder<bool>(
-        pool_, descriptors.size(),
+        pool_, descriptors.size(), platform::Ahead::All,
         [&](std::size_t i) {
             files_.FlushReplace(descriptors[i]);
             return true;

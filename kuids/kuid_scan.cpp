@@ -70,7 +70,7 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
     };
     platform::WorkPool sequential(0);
     platform::InOrder<std::optional<std::u16string>>(
-        pool != nullptr ? *pool : sequential, subfolders.size(), read, add,
+        pool != nullptr ? *pool : sequential, subfolders.size(), platform::Ahead::All, read, add,
         [](std::optional<std::u16string>&) {}, onFolder);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/failure.h"
@@ -46,18 +48,30 @@ class WorkPool {
     std::vector<std::thread> threads_;
 };
 
-// Runs prepare(i) for every i below `count` on the pool, at most a few runs
-// of items per thread ahead of the one taken, and commit(i, result) on the calling
+// How far InOrder's pool may run ahead of the calling thread's commits.
+enum class Ahead {
+    // A window of a few dozen items a thread: for results that hold files or
+    // disk space, such as a prepared descriptor.
+    Window,
+    // Every item: for small results (a flag, a kuid text), so that the pool
+    // never waits on the calling thread, whose share of a busy processor
+    // would otherwise set the pace.
+    All,
+};
+
+// Runs prepare(i) for every i below `count` on the pool, no further ahead of
+// the item taken than `ahead` allows, and commit(i, result) on the calling
 // thread in order of i. A prepare that throws throws at its turn, from the
 // calling thread. `wait` runs on the calling thread while it waits.
 //
 // When commit throws (or a prepare's exception is rethrown), no further
 // prepare starts, those under way are waited for, and for a Failure each
 // result prepared but not committed goes to discard(result), which must not
-// throw; then the exception goes on. The number of items in flight, and so
-// of files open and buffers held, is bounded whatever `count` is.
+// throw; then the exception goes on. With Ahead::Window, the number of items
+// in flight, and so of files open and buffers held, is bounded whatever
+// `count` is; each thread holds at most one file open either way.
 template <class Result, class Prepare, class Commit, class Discard>
-void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& commit,
+void InOrder(WorkPool& pool, std::size_t count, Ahead ahead, Prepare&& prepare, Commit&& commit,
              Discard&& discard, const std::function<void()>& wait = {}) {
     if (pool.Threads() == 0) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -67,101 +81,117 @@ void InOrder(WorkPool& pool, std::size_t count, Prepare&& prepare, Commit&& comm
         return;
     }
 
-    // Folders go to the threads in runs of a few, so that handing work over
-    // costs little beside a warm read; a few runs per thread are in flight.
-    const std::size_t threads = pool.Threads();
-    const std::size_t run = std::clamp<std::size_t>(count / (threads * 16), 1, 8);
-    const std::size_t runs = (count + run - 1) / run;
-    const std::size_t runsAhead = std::min(runs, threads * 4);
+    // Each thread takes the next item itself, so that handing work over costs
+    // an atomic add, not a wake-up; one slow cold read holds up only its own
+    // item. A thread sleeps only when it is a window ahead of the calling
+    // thread, and the calling thread only until a batch of items is ready.
+    const std::size_t threads = std::min(pool.Threads(), count);
+    const std::size_t bounded = std::min(count, pool.Threads() * 32);
+    const std::size_t window = ahead == Ahead::All ? count : bounded;
+    const std::size_t batch = std::max<std::size_t>(bounded / 8, 1);
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    // A slot is written by one pool thread and then taken by the calling
+    // thread; `ready` hands it over. Item i uses slot i % window.
     struct Slot {
-        bool ready = false;
+        std::atomic<bool> ready = false;
         std::optional<Result> result;
         std::exception_ptr error;
     };
-    std::vector<Slot> ring(runsAhead * run);
+    std::vector<Slot> ring(window);
+    std::atomic<std::size_t> next = 0;         // the next item to prepare
+    std::atomic<std::size_t> taken = 0;        // items taken by the calling thread
+    std::atomic<std::size_t> awaited = kNone;  // the item the calling thread sleeps on
+    std::atomic<std::size_t> sleepers = 0;     // threads a window ahead
+    std::atomic<bool> stop = false;
     std::mutex mutex;
-    std::condition_variable finished;
-    std::size_t running = 0;
-    bool stop = false;
-    bool waiting = false;
+    std::condition_variable itemReady;
+    std::condition_variable room;
+    std::condition_variable done;
+    std::size_t running = threads;  // under `mutex`
 
-    auto post = [&](std::size_t r) {
-        {
-            std::lock_guard lock(mutex);
-            ++running;
-        }
-        pool.Post([&, r] {
-            const std::size_t end = std::min(count, (r + 1) * run);
-            for (std::size_t i = r * run; i < end; ++i) {
-                bool skip;
-                {
-                    std::lock_guard lock(mutex);
-                    skip = stop;
-                }
-                std::optional<Result> result;
-                std::exception_ptr error;
-                if (!skip) {
-                    try {
-                        result.emplace(prepare(i));
-                    } catch (...) {
-                        error = std::current_exception();
-                    }
-                }
-                std::lock_guard lock(mutex);
-                Slot& slot = ring[i % ring.size()];
-                slot.ready = true;
-                slot.result = std::move(result);
-                slot.error = error;
-                if (waiting) finished.notify_all();
+    // Every pair of atomic operations that decides whether to sleep or to
+    // wake is sequentially consistent: either the sleeper sees the change, or
+    // the other side sees the sleeper and wakes it under the lock.
+    auto work = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= count || stop.load()) break;
+            if (i >= taken.load() + window) {
+                std::unique_lock lock(mutex);
+                sleepers.fetch_add(1);
+                room.wait(lock, [&] { return stop.load() || i < taken.load() + window; });
+                sleepers.fetch_sub(1);
+                if (stop.load()) break;
             }
-            // Notified under the lock: once it is released the caller may
-            // return, and this frame's state is gone.
-            std::lock_guard lock(mutex);
-            --running;
-            finished.notify_all();
-        });
+            Slot& slot = ring[i % window];
+            try {
+                slot.result.emplace(prepare(i));
+            } catch (...) {
+                slot.error = std::current_exception();
+            }
+            slot.ready.store(true);
+            if (awaited.load() == i) {
+                std::lock_guard lock(mutex);
+                itemReady.notify_one();
+            }
+        }
+        // Notified under the lock: once it is released the caller may
+        // return, and this frame's state is gone.
+        std::lock_guard lock(mutex);
+        if (--running == 0) done.notify_all();
+    };
+    // Threads a window ahead are woken a quarter window at a time, and
+    // before the calling thread sleeps, so that they never wait on it while
+    // it waits on them; waking them at every item woke them all each time.
+    const std::size_t wakeEvery = std::max<std::size_t>(window / 4, 1);
+    auto makeRoom = [&] {
+        if (sleepers.load() == 0) return;
+        std::lock_guard lock(mutex);
+        room.notify_all();
+    };
+    auto awaitItem = [&](std::size_t i) {
+        Slot& slot = ring[i % window];
+        if (slot.ready.load()) return;
+        makeRoom();
+        std::unique_lock lock(mutex);
+        awaited.store(i);
+        while (!itemReady.wait_for(lock, std::chrono::milliseconds(20),
+                                   [&] { return slot.ready.load(); })) {
+            if (!wait) continue;
+            lock.unlock();
+            wait();
+            lock.lock();
+        }
+        awaited.store(kNone);
     };
     // Stops the work and waits for what is under way: the tasks refer to
     // this frame.
     auto drain = [&] {
+        stop.store(true);
         std::unique_lock lock(mutex);
-        stop = true;
-        finished.wait(lock, [&] { return running == 0; });
+        room.notify_all();
+        done.wait(lock, [&] { return running == 0; });
     };
 
-    std::size_t taken = 0;
     try {
-        for (std::size_t r = 0; r < runsAhead; ++r) post(r);
-        for (; taken < count; ++taken) {
-            Slot& slot = ring[taken % ring.size()];
-            std::optional<Result> result;
-            std::exception_ptr error;
-            {
-                std::unique_lock lock(mutex);
-                waiting = true;
-                while (!finished.wait_for(lock, std::chrono::milliseconds(20),
-                                          [&] { return slot.ready; })) {
-                    if (!wait) continue;
-                    lock.unlock();
-                    wait();
-                    lock.lock();
-                }
-                waiting = false;
-                slot.ready = false;
-                result = std::move(slot.result);
-                slot.result.reset();
-                error = slot.error;
-                slot.error = nullptr;
+        for (std::size_t t = 0; t < threads; ++t) pool.Post(work);
+        for (std::size_t i = 0; i < count; ++i) {
+            Slot& slot = ring[i % window];
+            if (!slot.ready.load()) {
+                awaitItem(std::min(i + batch, count) - 1);
+                awaitItem(i);
             }
+            std::optional<Result> result = std::move(slot.result);
+            const std::exception_ptr error = std::exchange(slot.error, nullptr);
+            slot.result.reset();
+            slot.ready.store(false);
+            taken.store(i + 1);
+            if ((i + 1) % wakeEvery == 0) makeRoom();
             if (error) std::rethrow_exception(error);
-            // The last of a run taken: its slots take the run that many ahead.
-            if ((taken + 1) % run == 0 && (taken + 1) / run - 1 + runsAhead < runs)
-                post((taken + 1) / run - 1 + runsAhead);
-            commit(taken, *result);
+            commit(i, *result);
         }
-        // A run's task still ends after its last item was taken.
         std::unique_lock lock(mutex);
-        finished.wait(lock, [&] { return running == 0; });
+        done.wait(lock, [&] { return running == 0; });
     } catch (const Failure&) {
         drain();
         for (Slot& slot : ring)
