@@ -90,10 +90,12 @@ class HeldFolders {
         std::shared_ptr<const void> keep;  // the held folder's descriptor stays open
     };
 
-    std::shared_ptr<void> Hold(const std::string& host) {
+    // Holds the folder found at `found` for the paths that callers spell
+    // `host`, which may differ from it in letter case.
+    std::shared_ptr<void> Hold(const std::string& host, const std::string& found) {
         auto held = std::make_shared<Held>();
         held->host = host;
-        held->fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        held->fd = ::open(found.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (held->fd < 0) return nullptr;
         std::unique_lock lock(mutex_);
         std::erase_if(held_, [](const std::weak_ptr<Held>& h) { return h.expired(); });
@@ -259,7 +261,8 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
     std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
-        return held_.Hold(ResolveCase(Host(folder)));
+        const std::string host = Host(folder);
+        return held_.Hold(host, ResolveCase(host));
     }
 
   private:
