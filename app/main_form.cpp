@@ -17,8 +17,12 @@ constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
 }  // namespace
 
 frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
-                 std::size_t threads)
-    : files_(files), registry_(registry), view_(view), pool_(threads) {}
+                 std::size_t readThreads, std::size_t writeThreads)
+    : files_(files),
+      registry_(registry),
+      view_(view),
+      readPool_(readThreads),
+      writePool_(writeThreads) {}
 
 void frmMain::End(const std::u16string& message) {
     view_.ShowMessage(message, MessageKind::Error);
@@ -67,7 +71,7 @@ void frmMain::SurveySkins() {
     const auto held = files_.HoldFolder(mainPath_ + kSkinsFolder);
     const auto keepAlive = [this] { view_.KeepAlive(); };
     platform::InOrder<bool>(
-        pool_, folders.size(), platform::Ahead::All,
+        readPool_, folders.size(), platform::Ahead::All,
         [&](std::size_t i) {
             auto reader = skins::OpenCandidate(files_, ResolvePath(folders[i]) + u"skin.dat");
             if (!reader) return false;
@@ -95,10 +99,11 @@ bool frmMain::UpgradeSkins() {
         skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38",
                                 paintPath_ + u"Skins\\gp38_hi_dyn");
         const auto keepAlive = [this] { view_.KeepAlive(); };
-        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive, &pool_);
+        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", keepAlive, &readPool_);
         kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",
-                               keepAlive, &pool_);
-        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, keepAlive, &pool_);
+                               keepAlive, &readPool_);
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, keepAlive,
+                               &readPool_);
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
         view_.KeepAlive();
@@ -112,14 +117,17 @@ bool frmMain::UpgradeSkins() {
 }
 
 void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
-    // Each new descriptor is written and flushed on the pool; this thread then
-    // shows the messages and swaps the descriptors in, in listing order, up to
-    // the first failure. Descriptors prepared beyond it are discarded, so that
-    // every later skin stays as it was.
+    // Each new descriptor is written and flushed on the writing pool; this
+    // thread then shows the messages and swaps the descriptors in, in listing
+    // order, up to the first failure. Descriptors prepared beyond it are
+    // discarded, so that every later skin stays as it was. The replaces stay
+    // on this one thread although each may wait on the disk (freeing the old
+    // file's blocks): made from several threads, a failed one could follow
+    // later skins' replaces.
     std::vector<std::u16string> replaced;
     try {
         platform::InOrder<skins::PreparedDescriptor>(
-            pool_, folders.size(), platform::Ahead::Window,
+            writePool_, folders.size(), platform::Ahead::Window,
             [&](std::size_t i) {
                 return skins::PrepareSkinDescriptor(files_, folderKuids_, folders[i]);
             },
@@ -145,7 +153,7 @@ void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
 void frmMain::FlushReplaces(const std::vector<std::u16string>& descriptors) {
     // Concurrent flushes of one file system are committed together.
     platform::InOrder<bool>(
-        pool_, descriptors.size(), platform::Ahead::All,
+        writePool_, descriptors.size(), platform::Ahead::All,
         [&](std::size_t i) {
             files_.FlushReplace(descriptors[i]);
             return true;

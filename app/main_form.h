@@ -37,10 +37,12 @@ inline constexpr char16_t kPaintAppPathsKey[] =
 
 class frmMain {
   public:
-    // The file work runs on `threads` threads beside the window's; all that
-    // the user sees happens on the window's thread, in listing order.
+    // The file work runs on pools of threads beside the window's, one that
+    // reads and one that writes; all that the user sees happens on the
+    // window's thread, in listing order.
     frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
-            std::size_t threads = platform::kWorkThreads);
+            std::size_t readThreads = platform::kReadThreads,
+            std::size_t writeThreads = platform::kWriteThreads);
 
     // Start-up: finds both installs, then shows the window and counts the
     // skins at version "1.3". False when the program is to end (see ExitCode).
@@ -75,7 +77,8 @@ class frmMain {
     kuids::colFolderKuids folderKuids_;
     int exitCode_ = 0;
     bool ended_ = false;
-    platform::WorkPool pool_;
+    platform::WorkPool readPool_;   // the survey and the scans
+    platform::WorkPool writePool_;  // the update run and its flushes
 };
 
 }  // namespace dsu::app

@@ -113,7 +113,9 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                             const std::vector<std::string>& sizes, int repetitions,
                             std::size_t threads, bool cold) {
     coldCache = cold;
-    if (threads == 0) threads = platform::kWorkThreads;
+    // --threads sets both of the program's pools; 0 keeps their own sizes.
+    const std::size_t readThreads = threads == 0 ? platform::kReadThreads : threads;
+    const std::size_t writeThreads = threads == 0 ? platform::kWriteThreads : threads;
     constexpr std::size_t kSpread = 8;
     std::vector<Case> cases;
     for (const std::string& size : sizes) {
@@ -126,12 +128,12 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
         // The kuid scan of one content root: 100,000 folders at the largest size.
         {
             const int scanReps = repetitions > 0 ? repetitions : 5;
-            cases.push_back({"scan/code/" + size, scanReps, [install, threads] {
+            cases.push_back({"scan/code/" + size, scanReps, [install, readThreads] {
                                  const std::string root =
                                      install->Korvash() + "/World/dispatcher/downloads";
                                  Environment env = MakeEnvironment(install->Root());
                                  const std::u16string path = SystemPath(install->Root(), root);
-                                 platform::WorkPool pool(threads);
+                                 platform::WorkPool pool(readThreads);
                                  return Measure([&] {
                                      kuids::colFolderKuids table;
                                      kuids::ScanFolderKuids(*env.files, table, path, {}, &pool);
@@ -147,11 +149,12 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                      }});
         }
 
-        cases.push_back({"survey/code/" + size, reps, [install, threads] {
+        cases.push_back({"survey/code/" + size, reps, [install, readThreads, writeThreads] {
                              install->Refresh();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
-                             app::frmMain form(*env.files, *env.registry, view, threads);
+                             app::frmMain form(*env.files, *env.registry, view, readThreads,
+                                               writeThreads);
                              return Measure([&] {
                                  if (!form.Load()) throw std::runtime_error("Load ended");
                                  return SurveyCount(view);
@@ -165,12 +168,12 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                                  return Measure([&] { return PlainSurvey(korvash, spread); });
                              }});
 
-        cases.push_back({"update/code/" + size, reps, [install, threads] {
+        cases.push_back({"update/code/" + size, reps, [install, readThreads, writeThreads] {
                              install->Refresh();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
-                             auto form = std::make_unique<app::frmMain>(*env.files, *env.registry,
-                                                                        view, threads);
+                             auto form = std::make_unique<app::frmMain>(
+                                 *env.files, *env.registry, view, readThreads, writeThreads);
                              if (!form->Load()) throw std::runtime_error("Load ended");
                              Figures figures = Measure([&] {
                                  if (!form->UpgradeSkins()) throw std::runtime_error("run ended");

@@ -23,14 +23,19 @@
 
 namespace dsu::platform {
 
-// Enough to keep a disk's queue full and its flushes batched; more gained
-// nothing measurable (see bench/).
-inline constexpr std::size_t kWorkThreads = 8;
+// Reading many small files: enough threads to keep a disk's queue full when
+// they are not cached. When they are, the work is the processor's, and more
+// threads only took its time from the thread that takes the results.
+inline constexpr std::size_t kReadThreads = 8;
+// Writing and flushing: each flush waits on the disk, cached files or not,
+// and flushes made at once are committed together, so here more threads
+// keep paying (a large update run took a fifth less time on 16 than on 8).
+inline constexpr std::size_t kWriteThreads = 16;
 
 class WorkPool {
   public:
     // No threads: InOrder then does all the work on the calling thread.
-    explicit WorkPool(std::size_t threads = kWorkThreads);
+    explicit WorkPool(std::size_t threads);
     ~WorkPool();
     WorkPool(const WorkPool&) = delete;
     WorkPool& operator=(const WorkPool&) = delete;

@@ -37,7 +37,7 @@ TEST(InOrder, EachPreparedItemIsCommittedInOrderOrDiscardedOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        WorkPool pool;
+        WorkPool pool(kWriteThreads);
         std::mutex mutex;
         std::vector<int> prepared(c.count, 0), committed(c.count, 0), discarded(c.count, 0);
         std::vector<std::size_t> order;
