@@ -28,8 +28,8 @@ struct Case {
 
 // `data` holds the generated installs "install-<size>"; sizes without one
 // are left out. Their working copies go below `work`. `repetitions` 0 takes
-// the default of each size. `threads` is the program's number of work
-// threads; 0 takes its default. With `cold`, the system's file cache is
+// the default of each size. `threads` sizes both of the program's work
+// pools; 0 keeps their own sizes. With `cold`, the system's file cache is
 // emptied before every run (where the system allows it; else the program
 // says so once).
 std::vector<Case> MakeCases(const std::string& data, const std::string& work,

@@ -4,7 +4,7 @@
 //   --work=DIR     their working copies (default DIR/work)
 //   --sizes=A,B    which installs (default 1k,10k,100k)
 //   --reps=N       runs per case (default: by size)
-//   --threads=N    the program's work threads (default: its own number)
+//   --threads=N    the threads of both of the program's pools (default: theirs)
 //   --cold         empty the system's file cache before every run
 #pragma once
 

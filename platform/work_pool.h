@@ -29,7 +29,7 @@ namespace dsu::platform {
 inline constexpr std::size_t kReadThreads = 8;
 // Writing and flushing: each flush waits on the disk, cached files or not,
 // and flushes made at once are committed together, so here more threads
-// keep paying (a large update run took a fifth less time on 16 than on 8).
+// keep paying (a large update run took an eighth less time on 16 than on 8).
 inline constexpr std::size_t kWriteThreads = 16;
 
 class WorkPool {
