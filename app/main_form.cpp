@@ -121,14 +121,17 @@ void frmMain::UpgradeAll(const std::vector<std::u16string>& folders) {
     // thread then shows the messages and swaps the descriptors in, in listing
     // order, up to the first failure. Descriptors prepared beyond it are
     // discarded, so that every later skin stays as it was. The replaces stay
-    // on this one thread although each may wait on the disk (freeing the old
-    // file's blocks): made from several threads, a failed one could follow
-    // later skins' replaces.
+    // on this one thread: made from several, a failed one could follow later
+    // skins' replaces. Freeing the old descriptors, which may wait on the
+    // disk, is left to the pool.
     std::vector<std::u16string> replaced;
     try {
         platform::InOrder<skins::PreparedDescriptor>(
             writePool_, folders.size(), platform::Ahead::Window,
             [&](std::size_t i) {
+                // Each prepare precedes at most one replace: freeing two old
+                // descriptors keeps up, and holds the prepare up little.
+                files_.ReleaseReplaced(2);
                 return skins::PrepareSkinDescriptor(files_, folderKuids_, folders[i]);
             },
             [&](std::size_t, const skins::PreparedDescriptor& prepared) {
@@ -155,6 +158,7 @@ void frmMain::FlushReplaces(const std::vector<std::u16string>& descriptors) {
     platform::InOrder<bool>(
         writePool_, descriptors.size(), platform::Ahead::All,
         [&](std::size_t i) {
+            files_.ReleaseReplaced(2);
             files_.FlushReplace(descriptors[i]);
             return true;
         },

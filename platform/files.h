@@ -3,6 +3,7 @@
 // caller decides whether that skips a step or ends the event.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,6 +41,10 @@ class TextWriter {
     virtual void Close() = 0;
 };
 
+// The most old files that replaces keep open for ReleaseReplaced: as many as
+// the update run has descriptors in flight.
+inline constexpr std::size_t kKeptReplaced = 512;
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -62,6 +67,11 @@ class FileSystem {
     // Puts the replaces made onto `to` (and all else changed in its folder)
     // on stable storage.
     virtual void FlushReplace(const std::u16string& to) = 0;
+    // Frees up to `atMost` of the old files that replaces have kept. Where
+    // freeing a file waits on the disk, ReplaceFile may keep the old one open
+    // (up to kKeptReplaced at once) rather than wait, so that the thread that
+    // replaces in order need not; any thread may then free them here.
+    virtual void ReleaseReplaced(std::size_t atMost) { static_cast<void>(atMost); }
 
     // Opens an existing file for reading; null when no file (a folder, or
     // nothing) is at `path`.

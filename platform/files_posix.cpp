@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,7 +193,9 @@ class PosixWriter final : public BufferedTextWriter {
 
 class PosixFileSystem final : public ListingFileSystem {
   public:
-    explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
+    explicit PosixFileSystem(std::string prefix)
+        : prefix_(std::move(prefix)), keepAtMost_(KeepAtMost()) {}
+    ~PosixFileSystem() override { ReleaseReplaced(kept_.size()); }
 
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
@@ -236,8 +239,29 @@ class PosixFileSystem final : public ListingFileSystem {
         if (::unlinkat(at.dir, at.path, 0) != 0) Fail(u"delete", path, errno);
     }
 
+    // A rename over a file frees the old one, and where freeing waits on the
+    // disk (a file system that discards freed blocks at once), so would this
+    // thread. The old file is kept open across the rename instead, and freed
+    // when ReleaseReplaced closes it.
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
-        if (!Rename(ResolveCase(Host(from)), ForCreate(to))) Fail(u"replace", to, errno);
+        const std::string target = ForCreate(to);
+        Fd old(OpenToKeep(target));
+        if (!Rename(ResolveCase(Host(from)), target)) Fail(u"replace", to, errno);
+        std::lock_guard lock(keptMutex_);
+        if (old.get() >= 0 && kept_.size() < keepAtMost_) kept_.push_back(old.release());
+    }
+
+    void ReleaseReplaced(std::size_t atMost) override {
+        for (std::size_t n = 0; n < atMost; ++n) {
+            int fd = -1;
+            {
+                std::lock_guard lock(keptMutex_);
+                if (kept_.empty()) return;
+                fd = kept_.back();
+                kept_.pop_back();
+            }
+            ::close(fd);
+        }
     }
 
     void FlushReplace(const std::u16string& to) override { SyncFolder(Parent(ForCreate(to)), to); }
@@ -271,6 +295,25 @@ class PosixFileSystem final : public ListingFileSystem {
     // The host name for a file that is to be made: an existing name that
     // matches without regard to letter case is used, as on Windows.
     std::string ForCreate(std::u16string_view path) const { return ResolveCase(Host(path)); }
+
+    // Kept files count against the process's limit of open files, which the
+    // file work itself must not reach.
+    static std::size_t KeepAtMost() {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+        return std::min<std::size_t>(kKeptReplaced, limit.rlim_cur / 4);
+    }
+
+    // A handle that keeps the file at `host` from being freed; -1 when there
+    // is none, or it cannot be had.
+    int OpenToKeep(const std::string& host) const {
+        const auto at = held_.Find(host);
+#ifdef O_PATH
+        return ::openat(at.dir, at.path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#else
+        return ::openat(at.dir, at.path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+#endif
+    }
 
     bool Exists(const std::string& host) const {
         const auto at = held_.Find(host);
@@ -403,6 +446,9 @@ class PosixFileSystem final : public ListingFileSystem {
   private:
     std::string prefix_;
     HeldFolders held_;
+    const std::size_t keepAtMost_;
+    std::mutex keptMutex_;
+    std::vector<int> kept_;  // old files of replaces, open until released
 };
 
 }  // namespace

@@ -18,6 +18,18 @@ namespace {
 
 using testing::TempFolder;
 
+std::size_t OpenHandles() {
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+#else
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator()));
+#endif
+}
+
 // Every case runs twice: with paths walked from the root, and from the test's
 // folder held open, as the scans and the update run hold theirs.
 class Files : public ::testing::TestWithParam<bool> {
@@ -140,6 +152,7 @@ TEST_P(Files, OnlyAFileOpensForReading) {
 }
 
 TEST_P(Files, ReplacePutsOneFileInThePlaceOfAnother) {
+    const std::size_t handles = OpenHandles();
     temp.Write(u"fresh", "new");
     temp.Write(u"to", "old");
     fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to"));
@@ -147,6 +160,17 @@ TEST_P(Files, ReplacePutsOneFileInThePlaceOfAnother) {
     EXPECT_EQ(temp.Read(u"to"), "new");
     EXPECT_THROW(fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to")), FileError);
     EXPECT_EQ(temp.Read(u"to"), "new");
+
+    // The old files that replaces keep open, to be freed elsewhere, stay
+    // within their bound and are gone once released.
+    for (std::size_t i = 0; i < kKeptReplaced + 8; ++i) {
+        temp.Write(u"fresh", std::to_string(i));
+        fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"to"));
+    }
+    EXPECT_LE(OpenHandles(), handles + kKeptReplaced);
+    fs->ReleaseReplaced(kKeptReplaced);
+    EXPECT_EQ(OpenHandles(), handles);
+    EXPECT_EQ(temp.Read(u"to"), std::to_string(kKeptReplaced + 7));
 }
 
 TEST_P(Files, FolderCopyAndDeleteOperations) {

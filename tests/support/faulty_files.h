@@ -80,6 +80,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
         return inner_.HoldFolder(folder);
     }
+    void ReleaseReplaced(std::size_t atMost) override { inner_.ReleaseReplaced(atMost); }
 
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);
