@@ -16,10 +16,10 @@ WorkPool::~WorkPool() {
     for (std::thread& thread : threads_) thread.join();
 }
 
-void WorkPool::Post(std::function<void()> task) {
+void WorkPool::Post(const std::function<void()>& task, std::size_t copies) {
     {
         std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
+        tasks_.insert(tasks_.end(), copies, task);
     }
     posted_.notify_one();
 }
@@ -27,13 +27,16 @@ void WorkPool::Post(std::function<void()> task) {
 void WorkPool::Work() {
     for (;;) {
         std::function<void()> task;
+        bool more = false;
         {
             std::unique_lock lock(mutex_);
             posted_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
             if (tasks_.empty()) return;
             task = std::move(tasks_.front());
             tasks_.pop_front();
+            more = !tasks_.empty();
         }
+        if (more) posted_.notify_one();
         task();
     }
 }

@@ -41,7 +41,11 @@ class WorkPool {
     WorkPool& operator=(const WorkPool&) = delete;
 
     std::size_t Threads() const { return threads_.size(); }
-    void Post(std::function<void()> task);
+    // Queues `copies` runs of `task`. One thread is woken here, and each that
+    // takes a run wakes the next while runs are left: the system places a
+    // thread woken by a running one on an idle processor, while a burst of
+    // wake-ups from one thread tended to queue them all on the same one.
+    void Post(const std::function<void()>& task, std::size_t copies = 1);
 
   private:
     void Work();
@@ -179,7 +183,7 @@ void InOrder(WorkPool& pool, std::size_t count, Ahead ahead, Prepare&& prepare, 
     };
 
     try {
-        for (std::size_t t = 0; t < threads; ++t) pool.Post(work);
+        pool.Post(work, threads);
         for (std::size_t i = 0; i < count; ++i) {
             Slot& slot = ring[i % window];
             if (!slot.ready.load()) {
