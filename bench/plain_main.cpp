@@ -1,6 +1,7 @@
 // The benchmarks where Google Benchmark is not available (the Windows build):
 // the same cases, their runs interleaved, written as the library's JSON
-// report (--out=FILE) so that one script reads both.
+// report (--out=FILE) so that one script reads both. --filter=TEXT keeps the
+// cases whose names contain TEXT.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -14,8 +15,16 @@ int main(int argc, char** argv) {
     std::string out, filter;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("--out=", 0) == 0) out = arg.substr(6);
-        if (arg.rfind("--filter=", 0) == 0) filter = arg.substr(9);
+        if (arg.rfind("--out=", 0) == 0) {
+            out = arg.substr(6);
+        } else if (arg.rfind("--filter=", 0) == 0) {
+            filter = arg.substr(9);
+        } else {
+            // A flag meant for the other driver would otherwise run every case.
+            std::fprintf(stderr, "unknown option %s (see bench/options.h, --out= and --filter=)\n",
+                         arg.c_str());
+            return 2;
+        }
     }
     const auto cases = dsu::bench::MakeCases(options.data, options.work, options.sizes,
                                              options.repetitions, options.threads, options.cold);
