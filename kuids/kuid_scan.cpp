@@ -41,7 +41,12 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
 
     // Each folder is one best-effort step: a config.txt that cannot be opened
     // or read registers nothing, and the scan goes on.
+    struct Registration {
+        std::u16string key;
+        std::u16string kuid;
+    };
     auto read = [&](std::size_t i) {
+        std::optional<Registration> registration;
         std::optional<std::u16string> kuid;
         BestEffort([&] {
             auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
@@ -60,18 +65,22 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
             kuid = std::move(found);
             reader->Close();
         });
-        return kuid;
+        // The key is made here, on the pool, as the registrations themselves
+        // follow one another on one thread.
+        if (kuid)
+            registration = Registration{platform::ChopPathOff(subfolders[i]), std::move(*kuid)};
+        return registration;
     };
     // The first registration of a name stays, so the order of the listing
     // decides, not the order in which the reads finish.
-    auto add = [&](std::size_t i, std::optional<std::u16string>& kuid) {
-        if (kuid) table.Add(platform::ChopPathOff(subfolders[i]), std::move(*kuid));
+    auto add = [&](std::size_t, std::optional<Registration>& registration) {
+        if (registration) table.Add(std::move(registration->key), std::move(registration->kuid));
         if (onFolder) onFolder();
     };
     platform::WorkPool sequential(0);
-    platform::InOrder<std::optional<std::u16string>>(
+    platform::InOrder<std::optional<Registration>>(
         pool != nullptr ? *pool : sequential, subfolders.size(), platform::Ahead::All, read, add,
-        [](std::optional<std::u16string>&) {}, onFolder);
+        [](std::optional<Registration>&) {}, onFolder);
 }
 
 }  // namespace dsu::kuids

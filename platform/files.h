@@ -99,8 +99,10 @@ class ListingFileSystem : public FileSystem {
 
   protected:
     // The names of the subfolders (or the files) directly in `folder`, every
-    // one once, in ListingOrder.
-    virtual std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) = 0;
+    // one once, in ListingOrder, each after `prefix`: the full paths are then
+    // made with the names, not copied again.
+    virtual std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
+                                                  std::u16string_view prefix) = 0;
 };
 
 // The file services of the platform the program runs on. On Windows, a file

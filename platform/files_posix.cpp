@@ -419,7 +419,8 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
   protected:
-    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override {
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
+                                          std::u16string_view prefix) override {
         std::string host = Host(folder);
         DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
@@ -433,13 +434,19 @@ class PosixFileSystem final : public ListingFileSystem {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             bool isFile = false;
             const bool isFolder = IsDirectoryEntry(::dirfd(d), e, &isFile);
-            if (folders ? isFolder : isFile) names.push_back(FromUtf8(e->d_name));
+            if (folders ? isFolder : isFile) {
+                const std::string_view name(e->d_name);
+                std::u16string& entry = names.emplace_back();
+                entry.reserve(prefix.size() + name.size());
+                entry = prefix;
+                AppendFromUtf8(entry, name);
+            }
             errno = 0;
         }
         const int error = errno;
         ::closedir(d);
         if (error != 0) Fail(u"list", folder, error);
-        SortListing(names);
+        SortListing(names, prefix.size());
         return names;
     }
 

@@ -240,7 +240,8 @@ class WinFileSystem final : public ListingFileSystem {
     }
 
   protected:
-    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override {
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
+                                          std::u16string_view prefix) override {
         const std::u16string pattern = SystemPath(ResolvePath(folder) + u"*");
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
@@ -255,12 +256,12 @@ class WinFileSystem final : public ListingFileSystem {
             const std::u16string name = FromWide(data.cFileName, wcslen(data.cFileName));
             if (name == u"." || name == u"..") continue;
             const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isFolder == folders) names.push_back(name);
+            if (isFolder == folders) names.push_back(std::u16string(prefix) + name);
         } while (FindNextFileW(find, &data));
         const DWORD error = GetLastError();
         FindClose(find);
         if (error != ERROR_NO_MORE_FILES) Fail(u"list", folder, error);
-        SortListing(names);
+        SortListing(names, prefix.size());
         return names;
     }
 

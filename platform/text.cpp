@@ -64,7 +64,7 @@ bool ListingOrder(std::u16string_view a, std::u16string_view b) {
     return folded != 0 ? folded < 0 : a < b;
 }
 
-void SortListing(std::vector<std::u16string>& names) {
+void SortListing(std::vector<std::u16string>& names, std::size_t skip) {
     // Each name is folded once, into one block, as big-endian bytes: the
     // byte order of such keys is the order of their code units, so that a
     // comparison is one memcmp over memory close together. Folding inside
@@ -72,7 +72,7 @@ void SortListing(std::vector<std::u16string>& names) {
     // large folder's listing time.
     const auto& map = Upcase().map;
     std::size_t total = 0;
-    for (const std::u16string& name : names) total += name.size();
+    for (const std::u16string& name : names) total += name.size() - skip;
     std::string keys(total * 2, '\0');
     struct Entry {
         std::string_view key;
@@ -83,7 +83,7 @@ void SortListing(std::vector<std::u16string>& names) {
     std::size_t at = 0;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::size_t start = at;
-        for (const char16_t c : names[i]) {
+        for (const char16_t c : std::u16string_view(names[i]).substr(skip)) {
             const char16_t folded = map[c];
             keys[at++] = static_cast<char>(folded >> 8);
             keys[at++] = static_cast<char>(folded & 0xFF);
@@ -148,7 +148,12 @@ void AppendUtf8(std::string& out, std::u16string_view text) {
 
 std::u16string FromUtf8(std::string_view bytes) {
     std::u16string out;
-    out.reserve(bytes.size());
+    AppendFromUtf8(out, bytes);
+    return out;
+}
+
+void AppendFromUtf8(std::u16string& out, std::string_view bytes) {
+    out.reserve(out.size() + bytes.size());
     std::size_t i = 0;
     while (i < bytes.size()) {
         const auto b0 = static_cast<unsigned char>(bytes[i]);
@@ -186,7 +191,6 @@ std::u16string FromUtf8(std::string_view bytes) {
         }
         i += len;
     }
-    return out;
 }
 
 std::u16string FromAscii(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }

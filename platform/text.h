@@ -18,8 +18,10 @@ bool EqualFolded(std::u16string_view a, std::u16string_view b);
 int CompareFolded(std::u16string_view a, std::u16string_view b);
 // The order of every listing: by folded name, ties broken by the exact name.
 bool ListingOrder(std::u16string_view a, std::u16string_view b);
-// Sorts `names` into ListingOrder, folding each name once.
-void SortListing(std::vector<std::u16string>& names);
+// Sorts `names` into ListingOrder, folding each name once. The first `skip`
+// code units of every name must be one prefix that they share; only the rest
+// is folded.
+void SortListing(std::vector<std::u16string>& names, std::size_t skip = 0);
 
 struct FoldedHash {
     using is_transparent = void;
@@ -43,6 +45,7 @@ std::string ToCodePage(std::u16string_view text);
 std::string ToUtf8(std::u16string_view text);
 void AppendUtf8(std::string& out, std::u16string_view text);
 std::u16string FromUtf8(std::string_view bytes);
+void AppendFromUtf8(std::u16string& out, std::string_view bytes);
 
 // ASCII only: for the fixed texts of the program.
 std::u16string FromAscii(std::string_view ascii);

@@ -54,8 +54,14 @@ TEST(Text, SortListingGivesListingOrder) {
     std::sort(expected.begin(), expected.end(),
               [](auto& x, auto& y) { return ListingOrder(x, y); });
     std::reverse(names.begin(), names.end());
+    // Listings sort full paths behind their folder's path, folding the names only.
+    std::vector<std::u16string> paths, expectedPaths;
+    for (const auto& name : names) paths.push_back(u"C:\\Z\\" + name);
+    for (const auto& name : expected) expectedPaths.push_back(u"C:\\Z\\" + name);
     SortListing(names);
     EXPECT_EQ(names, expected);
+    SortListing(paths, 5);
+    EXPECT_EQ(paths, expectedPaths);
 }
 
 TEST(Text, EveryCodePageByteSurvivesTheRoundTrip) {

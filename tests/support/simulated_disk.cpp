@@ -144,7 +144,8 @@ void SimulatedDisk::SyncFolder(const std::u16string& key) {
         if (r.folder == key) r.durable = true;
 }
 
-std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folder, bool folders) {
+std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folder, bool folders,
+                                                     std::u16string_view prefix) {
     std::lock_guard lock(mutex_);
     const std::u16string key = Key(folder);
     if (key != Key(drive_)) {
@@ -154,8 +155,9 @@ std::vector<std::u16string> SimulatedDisk::ListNames(const std::u16string& folde
     }
     std::vector<std::u16string> names;
     for (const auto& [k, e] : live_)
-        if (e.folder == folders && ParentKey(k) == key) names.push_back(e.name);
-    platform::SortListing(names);
+        if (e.folder == folders && ParentKey(k) == key)
+            names.push_back(std::u16string(prefix) + e.name);
+    platform::SortListing(names, prefix.size());
     return names;
 }
 

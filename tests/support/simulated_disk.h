@@ -100,7 +100,8 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     static std::u16string Key(std::u16string_view path);
     static std::u16string ParentKey(const std::u16string& key);
     const Entry* Find(const std::u16string& path) const;
-    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders) override;
+    std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
+                                          std::u16string_view prefix) override;
     // Throws FileError as the system would when `path`'s folder is missing.
     void RequireParent(std::u16string_view operation, const std::u16string& path) const;
     const Entry& RequireFile(std::u16string_view operation, const std::u16string& path) const;
