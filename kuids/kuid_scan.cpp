@@ -47,28 +47,25 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
     };
     auto read = [&](std::size_t i) {
         std::optional<Registration> registration;
-        std::optional<std::u16string> kuid;
         BestEffort([&] {
             auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
             if (!reader) return;
             // One line buffer per thread, reused from folder to folder.
             thread_local std::string line;
-            std::optional<std::u16string> found;
             while (!reader->AtEnd()) {
                 const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
                 const KuidLine parsed = ParseKuidLine(line);
                 if (!parsed.isKuidLine) continue;
-                if (parsed.kuid && whole) found = platform::FromCodePage(*parsed.kuid);
+                // The key is made here, on the pool, as the registrations
+                // themselves follow one another on one thread.
+                if (parsed.kuid && whole)
+                    registration = Registration{platform::ChopPathOff(subfolders[i]),
+                                                platform::FromCodePage(*parsed.kuid)};
                 break;
             }
             // Registered even when the close fails, as the kuid was read whole.
-            kuid = std::move(found);
             reader->Close();
         });
-        // The key is made here, on the pool, as the registrations themselves
-        // follow one another on one thread.
-        if (kuid)
-            registration = Registration{platform::ChopPathOff(subfolders[i]), std::move(*kuid)};
         return registration;
     };
     // The first registration of a name stays, so the order of the listing
