@@ -138,23 +138,59 @@ class HeldFolders {
     std::vector<std::weak_ptr<Held>> held_;
 };
 
+// 0 when `fd` is a file. Otherwise the error its read is refused with:
+// EISDIR for a folder, as a read of one gives, and ENXIO for anything else (a
+// FIFO, which could be waited on, or a device, which could be read without
+// end), as FIFOs and devices without a reader give; or fstat's own error.
+int Unreadable(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return errno;
+    if (S_ISREG(st.st_mode)) return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+}
+
+// Reads at its own offset, so that the first read is a positioned one: a
+// FIFO, a socket or a terminal refuses that (ESPIPE) without giving up any of
+// its data. A short first read of a few bytes, a descriptor's or a config
+// file's, shows a file without asking the system what is open; every other
+// outcome asks once, so that only a file is ever read past its first block.
 class PosixReader final : public BufferedTextReader {
   public:
     PosixReader(std::u16string path, int fd) : BufferedTextReader(std::move(path)), fd_(fd) {}
     void Close() override { fd_.reset(); }
+    // Whether the first read found something other than a file: a folder, a
+    // FIFO or a device. The reader is then at its end.
+    bool NotAFile() const { return notAFile_; }
 
   protected:
     std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
-        for (;;) {
-            const ssize_t n = ::read(fd_.get(), buffer, capacity);
-            if (n >= 0) return static_cast<std::size_t>(n);
-            if (errno == EINTR) continue;
-            Fail(u"read", Path(), errno);
+        ssize_t n;
+        do {
+            n = ::pread(fd_.get(), buffer, capacity, offset_);
+        } while (n < 0 && errno == EINTR);
+        const int error = errno;
+        const bool shortFirst = offset_ == 0 && n > 0 && static_cast<std::size_t>(n) < capacity;
+        if (!checked_ && !shortFirst) {
+            checked_ = true;
+            if (const int refused = Unreadable(fd_.get()); refused != 0) {
+                // Past the first block the reader has handed out bytes, which
+                // cannot be taken back: that ends the read.
+                if (offset_ != 0 || (refused != EISDIR && refused != ENXIO))
+                    Fail(u"read", Path(), refused);
+                notAFile_ = true;
+                return 0;
+            }
         }
+        if (n < 0) Fail(u"read", Path(), error);
+        offset_ += n;
+        return static_cast<std::size_t>(n);
     }
 
   private:
     Fd fd_;
+    off_t offset_ = 0;
+    bool checked_ = false;
+    bool notAFile_ = false;
 };
 
 // Writes all of `data`, however many calls it takes; false, with errno set,
@@ -206,6 +242,7 @@ class PosixFileSystem final : public ListingFileSystem {
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
         Fd in(OpenExisting(source, O_RDONLY));
         if (in.get() < 0) Fail(u"copy", source, errno);
+        if (const int refused = Unreadable(in.get()); refused != 0) Fail(u"copy", source, refused);
         const std::string host = ForCreate(target);
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written.
@@ -273,7 +310,9 @@ class PosixFileSystem final : public ListingFileSystem {
                 return nullptr;
             Fail(u"open", path, errno);
         }
-        return std::make_unique<PosixReader>(path, fd);
+        auto reader = std::make_unique<PosixReader>(path, fd);
+        if (reader->AtEnd() && reader->NotAFile()) return nullptr;
+        return reader;
     }
 
     std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
@@ -400,22 +439,11 @@ class PosixFileSystem final : public ListingFileSystem {
         return OpenFile(resolved, flags);
     }
 
-    // Only files open: a folder fails with EISDIR, as a read of it would; a
-    // FIFO would block the open and a device could be read without end, so
-    // anything else fails with ENXIO, as FIFOs and devices without a reader do.
+    // A FIFO would block the open without O_NONBLOCK. It stays: reads of
+    // files ignore it, and clearing it would cost a system call on every open.
     int OpenFile(const std::string& host, int flags) const {
         const auto at = held_.Find(host);
-        Fd fd(::openat(at.dir, at.path, flags | O_CLOEXEC | O_NONBLOCK));
-        if (fd.get() < 0) return -1;
-        struct stat st;
-        if (::fstat(fd.get(), &st) != 0) return -1;
-        if (!S_ISREG(st.st_mode)) {
-            errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
-            return -1;
-        }
-        // O_NONBLOCK stays: reads of files ignore it, and clearing it would
-        // cost a system call on every open.
-        return fd.release();
+        return ::openat(at.dir, at.path, flags | O_CLOEXEC | O_NONBLOCK);
     }
 
   protected:

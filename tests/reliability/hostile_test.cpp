@@ -4,6 +4,7 @@
 // names or links; the others run natively and under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,7 +15,9 @@
 #include "tests/support/temp_folder.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/files_posix.h"
 #include "platform/registry.h"
@@ -343,10 +346,21 @@ TEST_F(Hostile, LinuxLinksLeadingOutOfTheInstall) {
 }
 
 // Linux: a FIFO or a device where a file is expected is no file: opening a
-// FIFO would wait for a writer, and a device could be read without end.
+// FIFO would wait for a writer, reading it would take its data, and a device
+// could be read without end.
 TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
     fs::create_directories(Host(kTrains + u"fifo"));
     ASSERT_EQ(::mkfifo(Host(kTrains + u"fifo/skin.dat").c_str(), 0666), 0);
+    fs::create_directories(Host(kTrains + u"written_fifo"));
+    const std::string fifo = Host(kTrains + u"written_fifo/skin.dat");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    const std::string waiting = "1.3\r\ngp38\\Body\r\n";
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // a live writer
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, waiting.data(), waiting.size()),
+              static_cast<ssize_t>(waiting.size()));
+    fs::create_directories(Host(kTrains + u"null"));
+    fs::create_symlink("/dev/null", Host(kTrains + u"null/skin.dat"));
     fs::create_directories(Host(kDownloads + u"zero"));
     fs::create_symlink("/dev/zero", Host(kDownloads + u"zero/config.txt"));
     fs::create_directories(Host(kDownloads + u"pipe"));
@@ -356,8 +370,14 @@ TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
     Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
     const RunOutcome run = Update();
     EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(
+        std::count(run.events.begin(), run.events.end(), "status: 1 Skins need to be updated."), 1);
     EXPECT_EQ(SkinNow(u"skin"), kNew);
     EXPECT_FALSE(fs::exists(Host(u"Dyvenhall/Skins/gp38_hi_dyn/pipe.tga")));
+    std::string left(64, '\0');
+    left.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(writer, left.data(), 64))));
+    ::close(writer);
+    EXPECT_EQ(left, waiting);
 }
 
 // Linux: the replace is a rename, which a read-only skin.dat does not stop;
