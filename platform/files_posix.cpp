@@ -45,8 +45,9 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
-    void reset() {
-        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
     }
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
@@ -367,10 +368,16 @@ class PosixFileSystem final : public ListingFileSystem {
         return ::renameat(a.dir, a.path, b.dir, b.path) == 0;
     }
 
+    // A descriptor of the folder at `host`; -1, with errno set, when it
+    // cannot be opened.
+    int OpenFolderFd(const std::string& host) const {
+        const auto at = held_.Find(host);
+        return ::openat(at.dir, at.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+
     // opendir(3) of `host`; null, with errno set, when it fails.
     DIR* OpenFolder(const std::string& host) const {
-        const auto at = held_.Find(host);
-        const int fd = ::openat(at.dir, at.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = OpenFolderFd(host);
         if (fd < 0) return nullptr;
         DIR* d = ::fdopendir(fd);
         if (d == nullptr) {
@@ -382,28 +389,33 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
     void SyncFolder(const std::string& hostFolder, std::u16string_view path) const {
-        const auto at = held_.Find(hostFolder);
-        Fd dir(::openat(at.dir, at.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        Fd dir(OpenFolderFd(hostFolder));
         if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
     }
 
-    // Finds the entry of `dir` whose name equals `name` without regard to
-    // letter case; the first in listing order when several do.
-    std::optional<std::string> MatchEntry(const std::string& dir, const std::string& name) const {
-        DIR* d = OpenFolder(dir);
-        if (d == nullptr) return std::nullopt;
+    // Finds the entry of the folder open at `dir` whose name equals `name`
+    // without regard to letter case; the first in listing order when several
+    // do, or `name` itself when `exactWins` and it is there. The entries are
+    // read directly: opendir(3) would add three system calls to each lookup,
+    // and every skin without a descriptor needs one.
+    static std::optional<std::string> MatchEntry(int dir, const std::string& name, bool exactWins) {
         const std::u16string wanted = FromUtf8(name);
         std::optional<std::u16string> best;
         std::string bestName;
-        while (const dirent* e = ::readdir(d)) {
-            const std::u16string candidate = FromUtf8(e->d_name);
-            if (!EqualFolded(candidate, wanted)) continue;
-            if (!best || ListingOrder(candidate, *best)) {
-                best = candidate;
-                bestName = e->d_name;
+        alignas(dirent64) char entries[16 * 1024];
+        for (ssize_t size; (size = ::getdents64(dir, entries, sizeof entries)) > 0;) {
+            for (ssize_t at = 0; at < size;) {
+                const auto* e = reinterpret_cast<const dirent64*>(entries + at);
+                at += e->d_reclen;
+                if (exactWins && name == e->d_name) return name;
+                const std::u16string candidate = FromUtf8(e->d_name);
+                if (!EqualFolded(candidate, wanted)) continue;
+                if (!best || ListingOrder(candidate, *best)) {
+                    best = candidate;
+                    bestName = e->d_name;
+                }
             }
         }
-        ::closedir(d);
         if (!best) return std::nullopt;
         return bestName;
     }
@@ -414,14 +426,26 @@ class PosixFileSystem final : public ListingFileSystem {
     // stay as they are, so the caller's system call reports the missing name.
     std::string ResolveCase(const std::string& host) const {
         if (host.empty() || Exists(host)) return host;
+        return ResolveMissing(host);
+    }
+
+    // ResolveCase of a `host` that its exact name may not reach.
+    std::string ResolveMissing(const std::string& host) const {
         const std::string parent = Parent(host);
         if (parent == host) return host;
-        const std::string resolvedParent = ResolveCase(parent);
         const std::string name = host.substr(host.find_last_of('/') + 1);
-        std::string joined = resolvedParent == "/" ? "/" : resolvedParent + "/";
-        if (name.empty() || name == "." || name == "..") return joined + name;
-        if (auto match = MatchEntry(resolvedParent, name)) return joined + *match;
-        return joined + name;
+        auto joined = [](const std::string& folder, const std::string& entry) {
+            return (folder == "/" ? "/" : folder + "/") + entry;
+        };
+        if (name.empty() || name == "." || name == "..") return joined(ResolveCase(parent), name);
+        // The parent is nearly always there as spelled; opening it is then
+        // all the check it needs, and `name` itself, if there, is the answer.
+        Fd dir(OpenFolderFd(parent));
+        const bool exact = dir.get() >= 0;
+        const std::string resolvedParent = exact ? parent : ResolveCase(parent);
+        if (!exact && resolvedParent != parent) dir.reset(OpenFolderFd(resolvedParent));
+        if (dir.get() < 0) return joined(resolvedParent, name);
+        return joined(resolvedParent, MatchEntry(dir.get(), name, exact).value_or(name));
     }
 
     // open(2) of an existing file: the exact name first, then the name
@@ -431,7 +455,7 @@ class PosixFileSystem final : public ListingFileSystem {
         int fd = OpenFile(host, flags);
         if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
         const int error = errno;
-        const std::string resolved = ResolveCase(host);
+        const std::string resolved = ResolveMissing(host);
         if (resolved == host) {
             errno = error;
             return -1;

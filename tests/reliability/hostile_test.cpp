@@ -298,14 +298,29 @@ TEST_F(Hostile, LinuxNamesThatAreNotUtf8) {
     EXPECT_EQ(ReadBytes(folder / "skin.dat"), kNew);
 }
 
-// Linux: names that differ in letter case alone are separate skins.
+// Linux: names that differ in letter case alone are separate skins. A
+// descriptor is found under any letter case, the first in listing order when
+// several match; a link named exactly skin.dat that leads nowhere hides the
+// others, as the name then exists.
 TEST_F(Hostile, LinuxNamesThatDifferInCaseAlone) {
     Skin(u"Alpha", "1.3\r\ngp38\\Body\r\nupper\r\n");
     Skin(u"alpha", "1.3\r\ngp38\\Body\r\nlower\r\n");
+    Write(kTrains + u"capitals/SKIN.DAT", "1.3\r\ngp38\\Body\r\ncapitals\r\n");
+    Write(kTrains + u"two/Skin.dat", "1.3\r\ngp38\\Body\r\nsecond\r\n");
+    Write(kTrains + u"two/SKIN.DAT", "1.3\r\ngp38\\Body\r\nfirst\r\n");
+    Write(kTrains + u"dangling/SKIN.DAT", "1.3\r\ngp38\\Body\r\nhidden\r\n");
+    fs::create_symlink("nowhere", Host(kTrains + u"dangling/skin.dat"));
     const RunOutcome run = Update();
     EXPECT_EQ(run.messages, Messages{kDone});
     EXPECT_EQ(SkinNow(u"Alpha"), kNew + "upper\r\n");
     EXPECT_EQ(SkinNow(u"alpha"), kNew + "lower\r\n");
+    EXPECT_EQ(Read(kTrains + u"capitals/SKIN.DAT"), kNew + "capitals\r\n");
+    EXPECT_EQ(Read(kTrains + u"two/SKIN.DAT"), kNew + "first\r\n");
+    EXPECT_EQ(Read(kTrains + u"two/Skin.dat"), "1.3\r\ngp38\\Body\r\nsecond\r\n");
+    EXPECT_EQ(Read(kTrains + u"dangling/SKIN.DAT"), "1.3\r\ngp38\\Body\r\nhidden\r\n");
+    EXPECT_TRUE(fs::is_symlink(Host(kTrains + u"dangling/skin.dat")));
+    for (auto folder : {u"capitals/", u"two/"})
+        EXPECT_FALSE(fs::exists(Host(kTrains + folder + u"skin.dat")));
 }
 
 // Linux: link loops are passed over; a link to a parent is listed but only
