@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -68,12 +70,18 @@ TEST(KilledRun, EveryKillLeavesBothInstallsWholeAndALaterRunFinishes) {
     const DiskTree before = ReadTree(install.Drive());
 
     // A whole run, timed, gives the finished state and the span to kill in.
+    // The shorter of two is taken: the first may pay for a cold file cache.
     TempFolder whole;
     const fs::path wholePrefix = install.CopyTo(whole);
-    const auto start = Clock::now();
+    auto start = Clock::now();
     ASSERT_EQ(Wait(Start(wholePrefix)), 0);
-    const auto span = Clock::now() - start;
+    auto span = Clock::now() - start;
     const DiskTree done = ReadTree(wholePrefix / "drive_c");
+    TempFolder again;
+    const fs::path againPrefix = install.CopyTo(again);
+    start = Clock::now();
+    ASSERT_EQ(Wait(Start(againPrefix)), 0);
+    span = std::min(span, Clock::now() - start);
     ASSERT_NE(Deviations(done, before, before), std::vector<std::string>{});
 
     std::mt19937 random(20261208);
