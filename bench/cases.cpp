@@ -22,7 +22,8 @@ namespace {
 
 // A working copy of one generated install. The whole install is copied once
 // and kept for later runs (the jobs never write to the content folders); the
-// folders the update run writes to are copied afresh before every run.
+// folders the update run writes to are copied afresh before any run that
+// follows one that may have written them.
 class Install {
   public:
     Install(std::string generated, std::string work)
@@ -36,7 +37,7 @@ class Install {
             fs::create_directories(fs::path(root_).parent_path());
             fs::copy(generated_, root_, fs::copy_options::recursive);
             std::ofstream(stamp_).put('\n');
-            fresh_ = true;
+            written_ = false;
         }
         // The baselines walk the prefix's drive link, so it is laid out here.
         if (!copied_) MakeEnvironment(root_);
@@ -45,7 +46,7 @@ class Install {
     }
     void Refresh() {
         Root();
-        if (std::exchange(fresh_, false)) return;
+        if (!std::exchange(written_, false)) return;
         for (const char* part : {"/Korvash/World/Custom/Trains", "/Dyvenhall"}) {
             fs::remove_all(root_ + part);
             fs::copy(generated_ + part, root_ + part, fs::copy_options::recursive);
@@ -53,13 +54,15 @@ class Install {
     }
     std::string Korvash() { return Root() + "/Korvash"; }
     std::string Dyvenhall() { return Root() + "/Dyvenhall"; }
+    // The next Refresh copies afresh: a run that writes is about to start.
+    void WillWrite() { written_ = true; }
 
   private:
     std::string generated_;
     std::string root_;
     std::string stamp_;
     bool copied_ = false;
-    bool fresh_ = false;  // nothing has written to the copy yet
+    bool written_ = true;  // a kept copy may have been written by an earlier process
 };
 
 bool coldCache = false;
@@ -170,6 +173,7 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
 
         cases.push_back({"update/code/" + size, reps, [install, readThreads, writeThreads] {
                              install->Refresh();
+                             install->WillWrite();
                              Environment env = MakeEnvironment(install->Root());
                              testing::RecordingView view;
                              auto form = std::make_unique<app::frmMain>(
@@ -186,6 +190,7 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
         for (const std::size_t spread : {std::size_t{1}, kSpread})
             cases.push_back({"update/" + PlainName(spread) + "/" + size, reps, [install, spread] {
                                  install->Refresh();
+                                 install->WillWrite();
                                  const std::string korvash =
                                      ProgramHostPath(install->Root(), install->Korvash());
                                  const std::string dyvenhall =
