@@ -1,5 +1,9 @@
 #include "app/main_form.h"
 
+#include <atomic>
+#include <exception>
+#include <mutex>
+
 #include "kuids/kuid_scan.h"
 #include "platform/failure.h"
 #include "platform/paths.h"
@@ -65,26 +69,35 @@ void frmMain::SurveySkins() {
     view_.Repaint();
 
     // Every skin folder is counted, however many there are. The descriptors
-    // are read on the pool; the first failure in listing order ends start-up.
-    std::size_t count = 0;
-    const std::vector<std::u16string> folders = files_.ListSubfolders(mainPath_ + kSkinsFolder);
-    const auto held = files_.HoldFolder(mainPath_ + kSkinsFolder);
-    const auto keepAlive = [this] { view_.KeepAlive(); };
-    platform::InOrder<bool>(
-        readPool_, folders.size(), platform::Ahead::All,
-        [&](std::size_t i) {
-            auto reader = skins::OpenCandidate(files_, ResolvePath(folders[i]) + u"skin.dat");
-            if (!reader) return false;
-            reader->Close();
-            return true;
+    // are read on the pool while the folder is still being listed, in no set
+    // order: the count does not depend on it, and of several failures the one
+    // that ends start-up is still the first in listing order.
+    std::atomic<std::size_t> count = 0;
+    std::mutex failedMutex;
+    std::u16string failedFolder;
+    std::exception_ptr failure;
+    const std::u16string trains = mainPath_ + kSkinsFolder;
+    const auto held = files_.HoldFolder(trains);
+    platform::AsListed<std::u16string>(
+        readPool_, [&](const auto& found) { files_.ListSubfoldersAsFound(trains, found); },
+        [&](const std::u16string& folder) {
+            try {
+                auto reader = skins::OpenCandidate(files_, folder + u"\\skin.dat");
+                if (!reader) return;
+                reader->Close();
+                count.fetch_add(1, std::memory_order_relaxed);
+            } catch (const platform::Failure&) {
+                std::lock_guard lock(failedMutex);
+                if (!failure || platform::ListingOrder(folder, failedFolder)) {
+                    failedFolder = folder;
+                    failure = std::current_exception();
+                }
+            }
         },
-        [&](std::size_t, bool candidate) {
-            view_.KeepAlive();
-            if (candidate) ++count;
-        },
-        [](bool) {}, keepAlive);
+        [this] { view_.KeepAlive(); });
+    if (failure) std::rethrow_exception(failure);
 
-    view_.SetStatus(platform::DecimalText(static_cast<long long>(count)) +
+    view_.SetStatus(platform::DecimalText(static_cast<long long>(count.load())) +
                     u" Skins need to be updated.");
     if (count == 0) view_.DisableUpdate();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,15 @@ class FileSystem {
     // The immediate subfolders of `folder`, each as a full path without a
     // trailing "\", every one once, in ListingOrder of their names.
     virtual std::vector<std::u16string> ListSubfolders(const std::u16string& folder) = 0;
+    // The subfolders of ListSubfolders, in the order the system lists them,
+    // handed to `found` a batch at a time as the listing goes on: work that
+    // does not depend on their order can then start before a large folder is
+    // listed whole. Fails as ListSubfolders does, maybe after some batches.
+    virtual void ListSubfoldersAsFound(
+        const std::u16string& folder,
+        const std::function<void(std::vector<std::u16string>&&)>& found) {
+        found(ListSubfolders(folder));
+    }
     // The names of the files directly in `folder`, in ListingOrder.
     virtual std::vector<std::u16string> ListFiles(const std::u16string& folder) = 0;
     // Creates one folder; fails when it exists or its parent is missing.

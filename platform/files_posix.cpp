@@ -470,9 +470,32 @@ class PosixFileSystem final : public ListingFileSystem {
         return ::openat(at.dir, at.path, flags | O_CLOEXEC | O_NONBLOCK);
     }
 
+  public:
+    void ListSubfoldersAsFound(
+        const std::u16string& folder,
+        const std::function<void(std::vector<std::u16string>&&)>& found) override {
+        // Large enough that handing a batch over costs little beside its
+        // reads, small enough that the first reads start soon.
+        constexpr std::size_t kBatch = 256;
+        ReadNames(folder, true, ResolvePath(folder), kBatch, found);
+    }
+
   protected:
     std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
                                           std::u16string_view prefix) override {
+        std::vector<std::u16string> names;
+        ReadNames(folder, folders, prefix, static_cast<std::size_t>(-1),
+                  [&](std::vector<std::u16string>&& all) { names = std::move(all); });
+        SortListing(names, prefix.size());
+        return names;
+    }
+
+  private:
+    // The names of ListNames in the order the system lists them, handed to
+    // `found` `batch` at a time, the last batch maybe fewer.
+    void ReadNames(const std::u16string& folder, bool folders, std::u16string_view prefix,
+                   std::size_t batch,
+                   const std::function<void(std::vector<std::u16string>&&)>& found) {
         std::string host = Host(folder);
         DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
@@ -480,6 +503,7 @@ class PosixFileSystem final : public ListingFileSystem {
             if (resolved != host) d = OpenFolder(resolved);
         }
         if (d == nullptr) Fail(u"list", folder, errno);
+        std::unique_ptr<DIR, int (*)(DIR*)> open(d, ::closedir);
         std::vector<std::u16string> names;
         errno = 0;
         while (const dirent* e = ::readdir(d)) {
@@ -492,14 +516,12 @@ class PosixFileSystem final : public ListingFileSystem {
                 entry.reserve(prefix.size() + name.size());
                 entry = prefix;
                 AppendFromUtf8(entry, name);
+                if (names.size() == batch) found(std::exchange(names, {}));
             }
             errno = 0;
         }
-        const int error = errno;
-        ::closedir(d);
-        if (error != 0) Fail(u"list", folder, error);
-        SortListing(names, prefix.size());
-        return names;
+        if (errno != 0) Fail(u"list", folder, errno);
+        if (!names.empty()) found(std::move(names));
     }
 
   private:

@@ -212,4 +212,92 @@ void InOrder(WorkPool& pool, std::size_t count, Ahead ahead, Prepare&& prepare, 
     }
 }
 
+// Runs work(item) on the pool for every item of the batches that `list`
+// hands to the function it is called with, from the first batch on: a large
+// folder's items are worked while the rest of it is still being listed. The
+// calling thread runs `list`, then waits for the work, running `wait`
+// meanwhile. The items are worked in no set order, so this is for work whose
+// outcome does not depend on it. When `list`, a work or `wait` throws, no
+// further work starts, the work under way is waited for, and the exception
+// goes on (the listing's first, as it came first).
+template <class Item, class List, class Work>
+void AsListed(WorkPool& pool, List&& list, Work&& work, const std::function<void()>& wait = {}) {
+    using Batch = std::vector<Item>;
+    using Found = std::function<void(Batch &&)>;
+    if (pool.Threads() == 0) {
+        list(Found([&](Batch&& batch) {
+            for (Item& item : batch) work(item);
+        }));
+        return;
+    }
+
+    std::mutex mutex;
+    std::condition_variable posted;  // items, the end of the listing, or a stop
+    std::condition_variable done;
+    std::deque<Item> queue;  // the rest under `mutex`
+    bool listed = false;
+    bool stop = false;
+    std::exception_ptr workError;
+    std::size_t running = pool.Threads();
+
+    // Each thread that takes an item wakes the next while items are left,
+    // rather than the listing waking them all at each batch.
+    auto run = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            posted.wait(lock, [&] { return stop || listed || !queue.empty(); });
+            if (stop || queue.empty()) break;
+            Item item = std::move(queue.front());
+            queue.pop_front();
+            if (!queue.empty()) posted.notify_one();
+            lock.unlock();
+            try {
+                work(item);
+            } catch (...) {
+                lock.lock();
+                if (!workError) workError = std::current_exception();
+                stop = true;
+                posted.notify_all();
+                continue;
+            }
+            lock.lock();
+        }
+        // Notified under the lock: once it is released the caller may
+        // return, and this frame's state is gone.
+        if (--running == 0) done.notify_all();
+    };
+
+    pool.Post(run, pool.Threads());
+    std::exception_ptr listError;
+    try {
+        list(Found([&](Batch&& batch) {
+            std::lock_guard lock(mutex);
+            if (stop) return;
+            for (Item& item : batch) queue.push_back(std::move(item));
+            posted.notify_one();
+        }));
+    } catch (...) {
+        listError = std::current_exception();
+    }
+    std::unique_lock lock(mutex);
+    listed = true;
+    if (listError) stop = true;
+    posted.notify_all();
+    // The work refers to this frame: it is waited for even when `wait` throws.
+    std::exception_ptr waitError;
+    while (!done.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; })) {
+        if (!wait || waitError) continue;
+        lock.unlock();
+        try {
+            wait();
+        } catch (...) {
+            waitError = std::current_exception();
+        }
+        lock.lock();
+        if (waitError) stop = true;
+    }
+    for (const std::exception_ptr& error : {listError, waitError, workError})
+        if (error) std::rethrow_exception(error);
+}
+
 }  // namespace dsu::platform

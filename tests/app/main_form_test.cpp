@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/files_posix.h"
 #include "platform/registry.h"
@@ -97,28 +99,40 @@ TEST(MainForm, StartUpFailuresEndTheProgramWithOneMessage) {
     struct Case {
         const char* name;
         std::string hostValue;
-        std::u16string file;  // written empty below the install, if any
+        std::vector<std::u16string> files;  // written empty below the install, in this order
         std::string message;
     };
+    // Many descriptors that fail, the first in listing order written first:
+    // the system lists it anywhere among them, and it alone is reported.
+    std::vector<std::u16string> manyEmpty = {u"World/Custom/Trains/B/skin.dat"};
+    for (char16_t c = u'c'; c <= u'z'; ++c)
+        manyEmpty.push_back(u"World/Custom/Trains/" + std::u16string(1, c) + u"/skin.dat");
     const Case cases[] = {
-        {"no skins folder", kHost, u"",
+        {"no skins folder",
+         kHost,
+         {},
          "error: Could not list C:\\Games\\Korvash\\World\\Custom\\Trains: No such file or "
          "directory."},
-        {"folders separated by ;", RegText("C:\\Games\\Korvash;D:\\Other"), u"",
+        {"folders separated by ;",
+         RegText("C:\\Games\\Korvash;D:\\Other"),
+         {},
          "error: Could not list C:\\Games\\Korvash;D:\\Other\\World\\Custom\\Trains: No such file "
          "or directory."},
-        {"empty skin.dat", kHost, u"World/Custom/Trains/b/skin.dat",
+        {"empty skin.dat",
+         kHost,
+         {u"World/Custom/Trains/b/skin.dat"},
          "error: Could not read C:\\Games\\Korvash\\World\\Custom\\Trains\\b\\skin.dat: Reached "
-         "the "
-         "end of the file."},
+         "the end of the file."},
+        {"many empty skin.dat", kHost, manyEmpty,
+         "error: Could not read C:\\Games\\Korvash\\World\\Custom\\Trains\\B\\skin.dat: Reached "
+         "the end of the file."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Installs run({c.hostValue, kPaint});
-        if (!c.file.empty()) {
+        if (!c.files.empty())
             run.prefix.Write(u"Games/Korvash/World/Custom/Trains/a/skin.dat", "1.3\r\n");
-            run.prefix.Write(u"Games/Korvash/" + c.file, "");
-        }
+        for (const std::u16string& file : c.files) run.prefix.Write(u"Games/Korvash/" + file, "");
         frmMain form(*run.files, *run.registry, run.view);
         EXPECT_FALSE(form.Load());
         EXPECT_EQ(run.view.events,

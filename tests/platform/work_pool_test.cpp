@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -95,6 +98,75 @@ TEST(InOrder, EachPreparedItemIsCommittedInOrderOrDiscardedOnce) {
             if (i == c.prepareFails) continue;
             EXPECT_EQ(prepared[i], committed[i] + discarded[i]) << "item " << i;
             EXPECT_LE(committed[i] + discarded[i], 1) << "item " << i;
+        }
+    }
+}
+
+// Items are worked while the listing goes on, each once; whatever throws, the
+// work under way has ended when the call returns, and a listing's failure
+// wins over a work's. The calling thread keeps the window alive meanwhile.
+TEST(AsListed, EachItemIsWorkedOnceAndNoWorkOutlivesTheCall) {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    struct Case {
+        const char* name;
+        std::size_t threads;
+        std::size_t batches;    // of 100 items each
+        std::size_t listFails;  // the batch the listing throws at, or kNone
+        std::size_t workFails;  // the item whose work throws, or kNone
+        const char* thrown = nullptr;
+    };
+    const Case cases[] = {
+        {"all worked", kReadThreads, 20, kNone, kNone},
+        {"no pool threads", 0, 20, kNone, kNone},
+        {"nothing listed", kReadThreads, 0, kNone, kNone},
+        {"the listing fails midway", kReadThreads, 20, 10, kNone, "list"},
+        {"a work fails", kReadThreads, 20, kNone, 150, "work"},
+        {"both fail: the listing's goes on", kReadThreads, 20, 10, 150, "list"},
+    };
+    WorkPool pool(kReadThreads);
+    WorkPool none(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t count = c.batches * 100;
+        std::vector<std::atomic<int>> worked(count);
+        std::atomic<int> running = 0;
+        std::atomic<int> waits = 0;
+        std::string thrown;
+        try {
+            AsListed<std::size_t>(
+                c.threads == 0 ? none : pool,
+                [&](const std::function<void(std::vector<std::size_t> &&)>& found) {
+                    for (std::size_t b = 0; b < c.batches; ++b) {
+                        if (b == c.listFails) throw Failure(u"list");
+                        std::vector<std::size_t> batch(100);
+                        for (std::size_t i = 0; i < 100; ++i) batch[i] = b * 100 + i;
+                        found(std::move(batch));
+                    }
+                },
+                [&](std::size_t i) {
+                    ++running;
+                    ++worked[i];
+                    // The last items are slow, so that the calling thread waits.
+                    if (i + 3 >= count || i == c.workFails)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    --running;
+                    if (i == c.workFails) throw Failure(u"work");
+                },
+                [&] { ++waits; });
+        } catch (const Failure& failure) {
+            thrown.assign(failure.Message().begin(), failure.Message().end());
+        }
+        EXPECT_EQ(thrown, c.thrown ? c.thrown : "");
+        EXPECT_EQ(running.load(), 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (c.thrown) {
+                EXPECT_LE(worked[i].load(), 1) << "item " << i;
+            } else {
+                EXPECT_EQ(worked[i].load(), 1) << "item " << i;
+            }
+        }
+        if (!c.thrown && c.threads > 0 && count > 0) {
+            EXPECT_GT(waits.load(), 0);
         }
     }
 }
