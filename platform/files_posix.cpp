@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -329,6 +330,15 @@ class PosixFileSystem final : public ListingFileSystem {
         return held_.Hold(host, ResolveCase(host));
     }
 
+    void ListSubfoldersAsFound(
+        const std::u16string& folder,
+        const std::function<void(std::vector<std::u16string>&&)>& found) override {
+        // Large enough that handing a batch over costs little beside its
+        // reads, small enough that the first reads start soon.
+        constexpr std::size_t kBatch = 256;
+        ReadNames(folder, true, ResolvePath(folder), kBatch, found);
+    }
+
   private:
     std::string Host(std::u16string_view path) const { return HostPath(prefix_, path); }
 
@@ -470,16 +480,6 @@ class PosixFileSystem final : public ListingFileSystem {
         return ::openat(at.dir, at.path, flags | O_CLOEXEC | O_NONBLOCK);
     }
 
-  public:
-    void ListSubfoldersAsFound(
-        const std::u16string& folder,
-        const std::function<void(std::vector<std::u16string>&&)>& found) override {
-        // Large enough that handing a batch over costs little beside its
-        // reads, small enough that the first reads start soon.
-        constexpr std::size_t kBatch = 256;
-        ReadNames(folder, true, ResolvePath(folder), kBatch, found);
-    }
-
   protected:
     std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
                                           std::u16string_view prefix) override {
@@ -524,7 +524,6 @@ class PosixFileSystem final : public ListingFileSystem {
         if (!names.empty()) found(std::move(names));
     }
 
-  private:
     std::string prefix_;
     HeldFolders held_;
     const std::size_t keepAtMost_;
