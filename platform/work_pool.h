@@ -238,7 +238,8 @@ void AsListed(WorkPool& pool, List&& list, Work&& work, const std::function<void
     bool listed = false;
     bool stop = false;
     std::exception_ptr workError;
-    std::size_t running = pool.Threads();
+    bool started = false;
+    std::size_t running = 0;
 
     // Each thread that takes an item wakes the next while items are left,
     // rather than the listing waking them all at each batch.
@@ -267,14 +268,21 @@ void AsListed(WorkPool& pool, List&& list, Work&& work, const std::function<void
         if (--running == 0) done.notify_all();
     };
 
-    pool.Post(run, pool.Threads());
     std::exception_ptr listError;
     try {
         list(Found([&](Batch&& batch) {
-            std::lock_guard lock(mutex);
-            if (stop) return;
-            for (Item& item : batch) queue.push_back(std::move(item));
-            posted.notify_one();
+            bool start = false;
+            {
+                std::lock_guard lock(mutex);
+                if (stop || batch.empty()) return;
+                for (Item& item : batch) queue.push_back(std::move(item));
+                start = !std::exchange(started, true);
+                if (start) running = pool.Threads();
+                posted.notify_one();
+            }
+            // The pool starts with the first batch: started before it, its
+            // threads would only go back to sleep until then.
+            if (start) pool.Post(run, pool.Threads());
         }));
     } catch (...) {
         listError = std::current_exception();
