@@ -131,6 +131,8 @@ TEST(AsListed, EachItemIsWorkedOnceAndNoWorkOutlivesTheCall) {
         std::vector<std::atomic<int>> worked(count);
         std::atomic<int> running = 0;
         std::atomic<int> waits = 0;
+        std::atomic<std::size_t> total = 0;
+        bool workedWhileListing = false;
         std::string thrown;
         try {
             AsListed<std::size_t>(
@@ -141,11 +143,19 @@ TEST(AsListed, EachItemIsWorkedOnceAndNoWorkOutlivesTheCall) {
                         std::vector<std::size_t> batch(100);
                         for (std::size_t i = 0; i < 100; ++i) batch[i] = b * 100 + i;
                         found(std::move(batch));
+                        // The first batch is worked before the listing goes on.
+                        const auto deadline =
+                            std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                        while (b == 0 && total.load() == 0 &&
+                               std::chrono::steady_clock::now() < deadline)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        if (b == 0) workedWhileListing = total.load() > 0;
                     }
                 },
                 [&](std::size_t i) {
                     ++running;
                     ++worked[i];
+                    ++total;
                     // The last items are slow, so that the calling thread waits.
                     if (i + 3 >= count || i == c.workFails)
                         std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -164,6 +174,9 @@ TEST(AsListed, EachItemIsWorkedOnceAndNoWorkOutlivesTheCall) {
             } else {
                 EXPECT_EQ(worked[i].load(), 1) << "item " << i;
             }
+        }
+        if (count > 0 && c.listFails != 0) {
+            EXPECT_TRUE(workedWhileListing);
         }
         if (!c.thrown && c.threads > 0 && count > 0) {
             EXPECT_GT(waits.load(), 0);
