@@ -60,9 +60,6 @@ class frmMain {
 
   private:
     void SurveySkins();
-    void UpgradeAll(const std::vector<std::u16string>& folders);
-    // Makes the replaces durable together; throws the first failure in order.
-    void FlushReplaces(const std::vector<std::u16string>& descriptors);
     // Runs one event under the ending discipline: a Failure ends it with one
     // error message, and the program with it.
     template <class Event>

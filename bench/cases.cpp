@@ -139,7 +139,7 @@ std::vector<Case> MakeCases(const std::string& data, const std::string& work,
                                  platform::WorkPool pool(readThreads);
                                  return Measure([&] {
                                      kuids::colFolderKuids table;
-                                     kuids::ScanFolderKuids(*env.files, table, path, {}, &pool);
+                                     kuids::ScanFolderKuids(*env.files, table, path, pool);
                                      return table.Count();
                                  });
                              }});

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // registers the folder at most once, with a kuid that starts with "<".
     testing::SimulatedDisk disk({}, u"C:", {{"Root/Folder/config.txt", std::string(line)}});
     kuids::colFolderKuids table;
-    kuids::ScanFolderKuids(disk, table, u"C:\\Root");
+    static platform::WorkPool pool(2);
+    kuids::ScanFolderKuids(disk, table, u"C:\\Root", pool);
     FUZZ_CHECK(table.Count() <= 1);
     if (table.Count() == 1) {
         FUZZ_CHECK(table.Item(1)->Key == u"Folder");

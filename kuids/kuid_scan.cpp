@@ -1,5 +1,7 @@
 #include "kuids/kuid_scan.h"
 
+#include <new>
+
 #include "platform/failure.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -32,39 +34,48 @@ KuidLine ParseKuidLine(std::string_view line) {
 }
 
 void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
-                     const std::function<void()>& onFolder, platform::WorkPool* pool) {
+                     platform::WorkPool& pool, const std::function<void()>& onFolder) {
     std::vector<std::u16string> subfolders;
     if (!BestEffort([&] { subfolders = files.ListSubfolders(root); })) return;
-    // Each config.txt is then found from the root, not from the drive.
-    const auto held = files.HoldFolder(root);
     table.Reserve(table.Count() + subfolders.size());
 
-    // Each folder is one best-effort step: a config.txt that cannot be opened
-    // or read registers nothing, and the scan goes on.
     struct Registration {
         std::u16string key;
         std::u16string kuid;
     };
     auto read = [&](std::size_t i) {
         std::optional<Registration> registration;
+        auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
+        if (!reader) return registration;
+        // One line buffer per thread, reused from folder to folder.
+        thread_local std::string line;
+        while (!reader->AtEnd()) {
+            const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
+            const KuidLine parsed = ParseKuidLine(line);
+            if (!parsed.isKuidLine) continue;
+            // The key is made here, on the pool, as the registrations
+            // themselves follow one another on one thread.
+            if (parsed.kuid && whole)
+                registration = Registration{platform::ChopPathOff(subfolders[i]),
+                                            platform::FromCodePage(*parsed.kuid)};
+            break;
+        }
+        // Registered even when the close fails, as the kuid was read whole.
+        BestEffort([&] { reader->Close(); });
+        return registration;
+    };
+    // Each folder is one best-effort step: a config.txt that cannot be opened
+    // or read at its turn registers nothing, and the scan goes on. Ahead of
+    // its turn, a failure (too many files open, say) is not final.
+    auto prepare = [&](std::size_t i, bool atItsTurn) {
+        if (!atItsTurn) return read(i);
+        std::optional<Registration> registration;
         BestEffort([&] {
-            auto reader = files.TryOpenReader(platform::ResolvePath(subfolders[i]) + u"config.txt");
-            if (!reader) return;
-            // One line buffer per thread, reused from folder to folder.
-            thread_local std::string line;
-            while (!reader->AtEnd()) {
-                const bool whole = reader->ReadTrimmedLineUpTo(line, kMaxKuidLine);
-                const KuidLine parsed = ParseKuidLine(line);
-                if (!parsed.isKuidLine) continue;
-                // The key is made here, on the pool, as the registrations
-                // themselves follow one another on one thread.
-                if (parsed.kuid && whole)
-                    registration = Registration{platform::ChopPathOff(subfolders[i]),
-                                                platform::FromCodePage(*parsed.kuid)};
-                break;
+            try {
+                registration = read(i);
+            } catch (const std::bad_alloc&) {
+                throw platform::FileError(u"read", subfolders[i], u"Not enough memory");
             }
-            // Registered even when the close fails, as the kuid was read whole.
-            reader->Close();
         });
         return registration;
     };
@@ -73,10 +84,10 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
     auto add = [&](std::size_t, std::optional<Registration>& registration) {
         if (registration) table.Add(std::move(registration->key), std::move(registration->kuid));
         if (onFolder) onFolder();
+        return true;
     };
-    platform::WorkPool sequential(0);
-    platform::InOrder<std::optional<Registration>>(
-        pool != nullptr ? *pool : sequential, subfolders.size(), platform::Ahead::All, read, add,
+    platform::InOrder(
+        pool, subfolders.size(), platform::kSmallResultsAhead, prepare, add,
         [](std::optional<Registration>&) {}, onFolder);
 }
 

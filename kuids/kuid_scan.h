@@ -27,10 +27,9 @@ KuidLine ParseKuidLine(std::string_view line);
 // config.txt with a kuid line, under the subfolder's own name. Best-effort:
 // every step that fails is skipped, and nothing is reported. `onFolder` runs
 // after each folder and while waiting, on the calling thread, so that a window
-// can keep painting during long scans. With a `pool`, the config.txt files are
-// read on its threads; the kuids are registered in listing order all the same.
+// can keep painting during long scans. The config.txt files are read on the
+// pool's threads; the kuids are registered in listing order all the same.
 void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const std::u16string& root,
-                     const std::function<void()>& onFolder = {},
-                     platform::WorkPool* pool = nullptr);
+                     platform::WorkPool& pool, const std::function<void()>& onFolder = {});
 
 }  // namespace dsu::kuids

@@ -1,5 +1,6 @@
 #include "platform/buffered_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/failure.h"
@@ -37,15 +38,31 @@ bool BufferedTextReader::Refill() {
 
 bool BufferedTextReader::AtEnd() { return pos_ == end_ && !Refill(); }
 
-void BufferedTextReader::ReadLine(std::string& line) {
-    ReadLineInto(line, std::string::npos, false);
+bool BufferedTextReader::PassLineEnd() {
+    if (pos_ == end_ && !Refill()) return true;  // the last line, without a line end
+    if (buffer_[pos_] != '\r') return false;
+    ++pos_;
+    // A line feed right behind the carriage return belongs to the line end.
+    if ((pos_ < end_ || Refill()) && buffer_[pos_] == '\n') ++pos_;
+    return true;
+}
+
+bool BufferedTextReader::ReadLinePart(std::string& part, std::size_t limit) {
+    if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");
+    part.clear();
+    for (;;) {
+        const char* start = buffer_.get() + pos_;
+        const std::size_t available = std::min(end_ - pos_, limit - part.size());
+        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
+        const std::size_t n = cr != nullptr ? static_cast<std::size_t>(cr - start) : available;
+        part.append(start, n);
+        pos_ += n;
+        if (cr != nullptr || part.size() == limit) return PassLineEnd();
+        if (!Refill()) return true;
+    }
 }
 
 bool BufferedTextReader::ReadTrimmedLineUpTo(std::string& line, std::size_t limit) {
-    return ReadLineInto(line, limit, true);
-}
-
-bool BufferedTextReader::ReadLineInto(std::string& line, std::size_t limit, bool trim) {
     if (AtEnd()) throw FileError(u"read", path_, u"Reached the end of the file");
     line.clear();
     bool whole = true;
@@ -56,10 +73,9 @@ bool BufferedTextReader::ReadLineInto(std::string& line, std::size_t limit, bool
         whole = false;
         return left;
     };
-    // When trimming, spaces ahead of the first other byte are dropped, and a
-    // run of spaces is only counted until a byte behind it shows that it is
-    // not the line's tail: neither is ever stored.
-    bool started = !trim;
+    // Spaces ahead of the first other byte are dropped, and a run of spaces is only counted until a
+    // byte behind it shows that it is not the line's tail: neither is ever stored.
+    bool started = false;
     std::size_t heldSpaces = 0;
     auto keep = [&](const char* data, std::size_t n) {
         const char* end = data + n;
@@ -69,8 +85,7 @@ bool BufferedTextReader::ReadLineInto(std::string& line, std::size_t limit, bool
             started = true;
         }
         const char* last = end;
-        if (trim)
-            while (last != data && last[-1] == ' ') --last;
+        while (last != data && last[-1] == ' ') --last;
         if (last != data) {
             line.append(room(heldSpaces), ' ');
             heldSpaces = 0;
@@ -84,9 +99,8 @@ bool BufferedTextReader::ReadLineInto(std::string& line, std::size_t limit, bool
         const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
         if (cr != nullptr) {
             keep(start, static_cast<std::size_t>(cr - start));
-            pos_ += static_cast<std::size_t>(cr - start) + 1;
-            // A line feed right behind the carriage return belongs to the line end.
-            if ((pos_ < end_ || Refill()) && buffer_[pos_] == '\n') ++pos_;
+            pos_ += static_cast<std::size_t>(cr - start);
+            PassLineEnd();
             return whole;
         }
         keep(start, available);
@@ -99,13 +113,17 @@ BufferedTextWriter::BufferedTextWriter(std::u16string path) : path_(std::move(pa
     pending_.reserve(kBufferSize);
 }
 
-void BufferedTextWriter::WriteLine(std::string_view line) {
-    if (pending_.size() + line.size() + 2 > kBufferSize) Drain();
-    if (line.size() >= kBufferSize) {
-        WriteRaw(line.data(), line.size());
+void BufferedTextWriter::Write(std::string_view text) {
+    if (pending_.size() + text.size() + 2 > kBufferSize) Drain();
+    if (text.size() >= kBufferSize) {
+        WriteRaw(text.data(), text.size());
     } else {
-        pending_.append(line);
+        pending_.append(text);
     }
+}
+
+void BufferedTextWriter::WriteLine(std::string_view line) {
+    Write(line);
     pending_.append("\r\n");
 }
 

@@ -14,7 +14,7 @@ class BufferedTextReader : public TextReader {
   public:
     ~BufferedTextReader() override;
     bool AtEnd() override;
-    void ReadLine(std::string& line) override;
+    bool ReadLinePart(std::string& part, std::size_t limit) override;
     bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) override;
 
   protected:
@@ -26,7 +26,9 @@ class BufferedTextReader : public TextReader {
 
   private:
     bool Refill();
-    bool ReadLineInto(std::string& line, std::size_t limit, bool trim);
+    // At a line's end or the file's: passes it. True unless more of the
+    // line follows.
+    bool PassLineEnd();
 
     std::u16string path_;
     // Left uninitialised: zeroing it cost more than the read of a small file.
@@ -38,6 +40,7 @@ class BufferedTextReader : public TextReader {
 
 class BufferedTextWriter : public TextWriter {
   public:
+    void Write(std::string_view text) override;
     void WriteLine(std::string_view line) override;
     void Flush() override;
     void Close() override;

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,16 @@
 
 namespace dsu::platform {
 
+// Which file a name led to and the state of its content: the same stamp
+// later means that nobody has written the file meanwhile.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::uint64_t time = 0;  // of the last change, in the system's own units
+    bool operator==(const FileStamp&) const = default;
+};
+
 // Reads 8-bit text line by line. A line ends at a carriage return, and a line
 // feed right behind it is dropped too; a line feed alone is an ordinary byte.
 class TextReader {
@@ -21,14 +32,19 @@ class TextReader {
     virtual ~TextReader() = default;
     // True when nothing is left to read.
     virtual bool AtEnd() = 0;
-    // The next line, without its end, into `line` (whose storage is reused).
-    // Throws FileError when reading past the end or when the read fails.
-    virtual void ReadLine(std::string& line) = 0;
-    // As ReadLine, but trims spaces (code 32) from both ends of the line and
-    // keeps at most `limit` bytes of what is left, passing over the rest, so
-    // that a huge line is never held. The trimmed spaces are counted, never
-    // stored, and do not count against the limit. False when it was cut.
+    // The next at most `limit` bytes of the current line into `part` (whose
+    // storage is reused), so that a huge line is never held. True when they
+    // end the line, whose end is then passed; false when more of it follows,
+    // and the next call goes on with it. Throws FileError when reading past
+    // the end or when the read fails.
+    virtual bool ReadLinePart(std::string& part, std::size_t limit) = 0;
+    // Trims spaces (code 32) from both ends of the next line and keeps at
+    // most `limit` bytes of what is left, passing over the rest. The trimmed
+    // spaces are counted, never stored, and do not count against the limit.
+    // False when it was cut.
     virtual bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) = 0;
+    // The open file's stamp.
+    virtual FileStamp Stamp() = 0;
     virtual void Close() = 0;
 };
 
@@ -36,15 +52,23 @@ class TextReader {
 class TextWriter {
   public:
     virtual ~TextWriter() = default;
+    // Text of the current line; WriteLine ends it.
+    virtual void Write(std::string_view text) = 0;
     virtual void WriteLine(std::string_view line) = 0;
     // Puts everything written so far on stable storage.
     virtual void Flush() = 0;
     virtual void Close() = 0;
 };
 
-// The most old files that replaces keep open for ReleaseReplaced: as many as
-// the update run has descriptors in flight.
-inline constexpr std::size_t kKeptReplaced = 512;
+// What CreateWriter does with an entry already at its path.
+enum class Existing {
+    // Fails the create ("File exists"): work done ahead of its turn never
+    // touches what it did not make.
+    Keep,
+    // A file or a link there is removed as a name, never written through,
+    // and a new file made in its place.
+    Replace,
+};
 
 class FileSystem {
   public:
@@ -53,15 +77,6 @@ class FileSystem {
     // The immediate subfolders of `folder`, each as a full path without a
     // trailing "\", every one once, in ListingOrder of their names.
     virtual std::vector<std::u16string> ListSubfolders(const std::u16string& folder) = 0;
-    // The subfolders of ListSubfolders, in the order the system lists them,
-    // handed to `found` a batch at a time as the listing goes on: work that
-    // does not depend on their order can then start before a large folder is
-    // listed whole. Fails as ListSubfolders does, maybe after some batches.
-    virtual void ListSubfoldersAsFound(
-        const std::u16string& folder,
-        const std::function<void(std::vector<std::u16string>&&)>& found) {
-        found(ListSubfolders(folder));
-    }
     // The names of the files directly in `folder`, in ListingOrder.
     virtual std::vector<std::u16string> ListFiles(const std::u16string& folder) = 0;
     // Creates one folder; fails when it exists or its parent is missing.
@@ -77,28 +92,36 @@ class FileSystem {
     // Puts the replaces made onto `to` (and all else changed in its folder)
     // on stable storage.
     virtual void FlushReplace(const std::u16string& to) = 0;
-    // Frees up to `atMost` of the old files that replaces have kept. Where
-    // freeing a file waits on the disk, ReplaceFile may keep the old one open
-    // (up to kKeptReplaced at once) rather than wait, so that the thread that
-    // replaces in order need not; any thread may then free them here.
-    virtual void ReleaseReplaced(std::size_t atMost) { static_cast<void>(atMost); }
 
     // Opens an existing file for reading; null when no file (a folder, or
     // nothing) is at `path`.
     virtual std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) = 0;
-    // Creates the file, or empties an existing one.
-    virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) = 0;
-
-    // Keeps `folder` open while the handle returned lives, where the platform
-    // gains from it: paths below it are then walked from the folder itself,
-    // not from the root, each time. A folder moved or replaced meanwhile is
-    // still the one reached. Never fails: without a hold, or with null, the
-    // paths are walked in full.
-    virtual std::shared_ptr<void> HoldFolder(const std::u16string& folder) {
-        static_cast<void>(folder);
-        return nullptr;
-    }
+    // Creates a new file, never through a link; an entry already at `path`
+    // goes as `existing` says. A folder, a FIFO or a device there fails the
+    // create ("Not a regular file"), and nothing ever blocks on one.
+    virtual std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path,
+                                                     Existing existing) = 0;
+    // The stamp of the file at `path`; nullopt when there is none or it
+    // cannot be had.
+    virtual std::optional<FileStamp> StampOf(const std::u16string& path) = 0;
 };
+
+// A copy is written beside its target under the target's name, this text and
+// 16 random hexadecimal digits: a name no file of a player's has, so that a
+// later copy onto the same target may take away one left by a run cut short.
+inline constexpr std::u16string_view kCopyMark = u".dsu.";
+inline bool IsCopyLeftover(std::u16string_view name, std::u16string_view target) {
+    if (name.size() != target.size() + kCopyMark.size() + 16 || !name.starts_with(target) ||
+        name.substr(target.size(), kCopyMark.size()) != kCopyMark)
+        return false;
+    for (const char16_t c : name.substr(target.size() + kCopyMark.size()))
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+    return true;
+}
+
+// The reason of a failure on something that is not a file: a FIFO or a
+// device, which could be waited on or read without end, or a folder.
+inline constexpr std::u16string_view kNotAFile = u"Not a regular file";
 
 // ListSubfolders and ListFiles of a FileSystem, from one listing of either
 // kind of entry.

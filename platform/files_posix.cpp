@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -24,6 +24,7 @@
 #include "platform/failure.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/work_pool.h"
 
 namespace dsu::platform {
 
@@ -79,9 +80,77 @@ bool IsDirectoryEntry(int dirfd, const dirent* entry, bool* isFile) {
     return type == DT_DIR;
 }
 
-// Folders held open (FileSystem::HoldFolder), so that paths below them are
-// walked from there: a path of a dozen components otherwise costs a lookup of
-// each component on every open, which was much of a warm scan's time.
+// A name Windows cannot hold is no entry of an install: Wine does not show
+// it under that name, and a backslash in it would read as a path.
+bool WindowsCanHold(std::string_view name) {
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 32 || std::strchr("\\:*?\"<>|", c) != nullptr)
+            return false;
+    return true;
+}
+
+// Errors that more free descriptors or disk space may mend.
+bool ForWantOfRoom(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOSPC || error == EDQUOT;
+}
+
+// The old files of replaces, kept open so that freeing them (which on a file
+// system that discards freed blocks at once waits on the disk) is left to the
+// pool's threads; see ReplaceFile.
+class KeptFiles {
+  public:
+    KeptFiles() {
+        // Kept files count against the process's limit of open files, which
+        // the file work itself must not reach.
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0)
+            atMost_ = std::min<std::size_t>(kAtMost, limit.rlim_cur / 4);
+    }
+    ~KeptFiles() { Release(static_cast<std::size_t>(-1)); }
+    KeptFiles(const KeptFiles&) = delete;
+    KeptFiles& operator=(const KeptFiles&) = delete;
+
+    void Keep(int fd) {
+        std::unique_lock lock(mutex_);
+        if (files_.size() < atMost_) return files_.push_back(fd);
+        lock.unlock();
+        ::close(fd);
+    }
+    // Frees up to `n`; true when it freed any.
+    bool Release(std::size_t n) {
+        std::vector<int> freed;
+        {
+            std::lock_guard lock(mutex_);
+            n = std::min(n, files_.size());
+            freed.assign(files_.end() - static_cast<std::ptrdiff_t>(n), files_.end());
+            files_.resize(files_.size() - n);
+        }
+        for (const int fd : freed) ::close(fd);
+        return !freed.empty();
+    }
+    // Makes `call` (a system call that sets errno), and once more after
+    // freeing every kept file when it failed for want of descriptors or
+    // space, which they may hold: a failure is then the system's, not theirs.
+    template <class Call>
+    auto Retried(Call&& call) {
+        auto result = call();
+        if (result < 0 && ForWantOfRoom(errno) && Release(static_cast<std::size_t>(-1)))
+            result = call();
+        return result;
+    }
+
+  private:
+    // As many as the update run has descriptors in flight.
+    static constexpr std::size_t kAtMost = kDescriptorsAhead;
+    std::size_t atMost_ = 0;
+    std::mutex mutex_;
+    std::vector<int> files_;
+};
+
+// Folders held open, so that paths below them are walked from there: a path
+// of a dozen components otherwise costs a lookup of each component on every
+// open, which was much of a warm scan's time. The folders last listed are
+// held, as the files below them are what is opened next.
 class HeldFolders {
   public:
     // Where a system call on `host` starts: the innermost held folder that
@@ -95,24 +164,25 @@ class HeldFolders {
 
     // Holds the folder found at `found` for the paths that callers spell
     // `host`, which may differ from it in letter case.
-    std::shared_ptr<void> Hold(const std::string& host, const std::string& found) {
+    // Holds the folder open at `fd` for the paths that callers spell `host`,
+    // which may differ from its name in letter case.
+    void Hold(const std::string& host, int fd) {
         auto held = std::make_shared<Held>();
         held->host = host;
-        held->fd = ::open(found.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (held->fd < 0) return nullptr;
+        held->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (held->fd < 0) return;
         std::unique_lock lock(mutex_);
-        std::erase_if(held_, [](const std::weak_ptr<Held>& h) { return h.expired(); });
-        held_.push_back(held);
-        return held;
+        std::erase_if(held_, [&](const std::shared_ptr<Held>& h) { return h->host == host; });
+        if (held_.size() == kHeld) held_.erase(held_.begin());
+        held_.push_back(std::move(held));
     }
 
     At Find(const std::string& host) const {
         At at{.dir = AT_FDCWD, .path = host.c_str(), .keep = nullptr};
         std::size_t longest = 0;
         std::shared_lock lock(mutex_);
-        for (const std::weak_ptr<Held>& weak : held_) {
-            std::shared_ptr<Held> held = weak.lock();
-            const std::size_t size = held ? held->host.size() : 0;
+        for (const std::shared_ptr<Held>& held : held_) {
+            const std::size_t size = held->host.size();
             if (size <= longest || host.compare(0, size, held->host) != 0) continue;
             if (host.size() == size) {
                 at.path = ".";
@@ -123,7 +193,7 @@ class HeldFolders {
             }
             longest = size;
             at.dir = held->fd;
-            at.keep = std::move(held);
+            at.keep = held;
         }
         return at;
     }
@@ -136,8 +206,10 @@ class HeldFolders {
             if (fd >= 0) ::close(fd);
         }
     };
+    // The survey's or the update run's skins folder, and a scan's root.
+    static constexpr std::size_t kHeld = 4;
     mutable std::shared_mutex mutex_;
-    std::vector<std::weak_ptr<Held>> held_;
+    std::vector<std::shared_ptr<Held>> held_;
 };
 
 // 0 when `fd` is a file. Otherwise the error its read is refused with:
@@ -151,6 +223,14 @@ int Unreadable(int fd) {
     return S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
 }
 
+FileStamp StampOfStat(const struct stat& st) {
+    return {.volume = st.st_dev,
+            .file = st.st_ino,
+            .size = static_cast<std::uint64_t>(st.st_size),
+            .time = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                    static_cast<std::uint64_t>(st.st_mtim.tv_nsec)};
+}
+
 // Reads at its own offset, so that the first read is a positioned one: a
 // FIFO, a socket or a terminal refuses that (ESPIPE) without giving up any of
 // its data. A short first read of a few bytes, a descriptor's or a config
@@ -160,6 +240,11 @@ class PosixReader final : public BufferedTextReader {
   public:
     PosixReader(std::u16string path, int fd) : BufferedTextReader(std::move(path)), fd_(fd) {}
     void Close() override { fd_.reset(); }
+    FileStamp Stamp() override {
+        struct stat st;
+        if (::fstat(fd_.get(), &st) != 0) Fail(u"read", Path(), errno);
+        return StampOfStat(st);
+    }
     // Whether the first read found something other than a file: a folder, a
     // FIFO or a device. The reader is then at its end.
     bool NotAFile() const { return notAFile_; }
@@ -212,14 +297,29 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 class PosixWriter final : public BufferedTextWriter {
   public:
-    PosixWriter(std::u16string path, int fd) : BufferedTextWriter(std::move(path)), fd_(fd) {}
+    PosixWriter(std::u16string path, int fd, KeptFiles& kept)
+        : BufferedTextWriter(std::move(path)), fd_(fd), kept_(kept) {}
 
   protected:
     void WriteRaw(const char* data, std::size_t size) override {
-        if (!WriteAll(fd_.get(), data, size)) Fail(u"write", Path(), errno);
+        bool freed = false;
+        while (size > 0) {
+            const ssize_t n = ::write(fd_.get(), data, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                // The space of kept files may be what the disk lacks.
+                if (ForWantOfRoom(errno) && !freed && kept_.Release(static_cast<std::size_t>(-1))) {
+                    freed = true;
+                    continue;
+                }
+                Fail(u"write", Path(), errno);
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
     }
     void SyncRaw() override {
-        if (::fsync(fd_.get()) != 0) Fail(u"write", Path(), errno);
+        if (kept_.Retried([&] { return ::fsync(fd_.get()); }) != 0) Fail(u"write", Path(), errno);
     }
     void CloseRaw() override {
         if (::close(fd_.release()) != 0) Fail(u"write", Path(), errno);
@@ -227,13 +327,22 @@ class PosixWriter final : public BufferedTextWriter {
 
   private:
     Fd fd_;
+    KeptFiles& kept_;
 };
+
+// A suffix for a temporary name that no file of a player's has.
+std::string RandomSuffix() {
+    static std::mutex mutex;
+    static std::mt19937_64 random{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
+    return text;
+}
 
 class PosixFileSystem final : public ListingFileSystem {
   public:
-    explicit PosixFileSystem(std::string prefix)
-        : prefix_(std::move(prefix)), keepAtMost_(KeepAtMost()) {}
-    ~PosixFileSystem() override { ReleaseReplaced(kept_.size()); }
+    explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
 
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
@@ -242,16 +351,25 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
-        Fd in(OpenExisting(source, O_RDONLY));
+        Fd in(kept_.Retried([&] { return OpenExisting(source, O_RDONLY); }));
         if (in.get() < 0) Fail(u"copy", source, errno);
-        if (const int refused = Unreadable(in.get()); refused != 0) Fail(u"copy", source, refused);
+        if (const int refused = Unreadable(in.get()); refused != 0) {
+            if (refused == ENXIO) throw FileError(u"copy", source, kNotAFile, ENXIO);
+            Fail(u"copy", source, refused);
+        }
         const std::string host = ForCreate(target);
         // The copy is written beside the target and swapped in whole, so that
-        // the target is never left half-written.
-        const std::string temporary = host + ".dsu-copy";
+        // the target is never left half-written; under a new name, so that it
+        // takes the place of no file of the player's.
+        RemoveLeftoversOf(host);
+        std::string temporary;
+        Fd out;
+        for (int tries = 0; out.get() < 0; ++tries) {
+            temporary = host + ToUtf8(kCopyMark) + RandomSuffix();
+            out.reset(CreateNew(temporary));
+            if (out.get() < 0 && (errno != EEXIST || tries == 8)) Fail(u"copy", target, errno);
+        }
         const auto at = held_.Find(temporary);
-        Fd out(::openat(at.dir, at.path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (out.get() < 0) Fail(u"copy", target, errno);
         try {
             std::vector<char> buffer(64 * 1024);
             for (;;) {
@@ -262,7 +380,8 @@ class PosixFileSystem final : public ListingFileSystem {
                 if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n)))
                     Fail(u"copy", target, errno);
             }
-            if (::fsync(out.get()) != 0) Fail(u"copy", target, errno);
+            if (kept_.Retried([&] { return ::fsync(out.get()); }) != 0)
+                Fail(u"copy", target, errno);
             if (::close(out.release()) != 0) Fail(u"copy", target, errno);
             if (!Rename(temporary, host)) Fail(u"copy", target, errno);
         } catch (...) {
@@ -280,33 +399,23 @@ class PosixFileSystem final : public ListingFileSystem {
 
     // A rename over a file frees the old one, and where freeing waits on the
     // disk (a file system that discards freed blocks at once), so would this
-    // thread. The old file is kept open across the rename instead, and freed
-    // when ReleaseReplaced closes it.
+    // thread, which makes the replaces in order. The old file is kept open
+    // across the rename instead, and the pool's calls free it.
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
         const std::string target = ForCreate(to);
         Fd old(OpenToKeep(target));
         if (!Rename(ResolveCase(Host(from)), target)) Fail(u"replace", to, errno);
-        std::lock_guard lock(keptMutex_);
-        if (old.get() >= 0 && kept_.size() < keepAtMost_) kept_.push_back(old.release());
+        if (old.get() >= 0) kept_.Keep(old.release());
     }
 
-    void ReleaseReplaced(std::size_t atMost) override {
-        for (std::size_t n = 0; n < atMost; ++n) {
-            int fd = -1;
-            {
-                std::lock_guard lock(keptMutex_);
-                if (kept_.empty()) return;
-                fd = kept_.back();
-                kept_.pop_back();
-            }
-            ::close(fd);
-        }
+    void FlushReplace(const std::u16string& to) override {
+        // Each flush follows a replace: freeing two kept files keeps up.
+        kept_.Release(2);
+        SyncFolder(Parent(ForCreate(to)), to);
     }
-
-    void FlushReplace(const std::u16string& to) override { SyncFolder(Parent(ForCreate(to)), to); }
 
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
-        const int fd = OpenExisting(path, O_RDONLY);
+        const int fd = kept_.Retried([&] { return OpenExisting(path, O_RDONLY); });
         if (fd < 0) {
             if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR || errno == ENXIO)
                 return nullptr;
@@ -317,26 +426,39 @@ class PosixFileSystem final : public ListingFileSystem {
         return reader;
     }
 
-    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
+    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path,
+                                             Existing existing) override {
+        // Each descriptor written precedes at most one replace: freeing two
+        // kept files keeps up, and holds the writing up little.
+        kept_.Release(2);
         const std::string host = ForCreate(path);
-        const auto at = held_.Find(host);
-        const int fd = ::openat(at.dir, at.path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        int fd = CreateNew(host);
+        // A file or a link in the way is removed as a name, never opened.
+        for (int tries = 0; fd < 0 && errno == EEXIST && existing == Existing::Replace; ++tries) {
+            const auto at = held_.Find(host);
+            struct stat st;
+            if (::fstatat(at.dir, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT) Fail(u"create", path, errno);
+            } else if (S_ISDIR(st.st_mode)) {
+                Fail(u"create", path, EISDIR);
+            } else if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+                throw FileError(u"create", path, kNotAFile, ENXIO);
+            } else if (::unlinkat(at.dir, at.path, 0) != 0 && errno != ENOENT) {
+                Fail(u"create", path, errno);
+            }
+            if (tries == 8) Fail(u"create", path, EEXIST);
+            fd = CreateNew(host);
+        }
         if (fd < 0) Fail(u"create", path, errno);
-        return std::make_unique<PosixWriter>(path, fd);
+        return std::make_unique<PosixWriter>(path, fd, kept_);
     }
 
-    std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
-        const std::string host = Host(folder);
-        return held_.Hold(host, ResolveCase(host));
-    }
-
-    void ListSubfoldersAsFound(
-        const std::u16string& folder,
-        const std::function<void(std::vector<std::u16string>&&)>& found) override {
-        // Large enough that handing a batch over costs little beside its
-        // reads, small enough that the first reads start soon.
-        constexpr std::size_t kBatch = 256;
-        ReadNames(folder, true, ResolvePath(folder), kBatch, found);
+    std::optional<FileStamp> StampOf(const std::u16string& path) override {
+        const std::string host = ResolveCase(Host(path));
+        const auto at = held_.Find(host);
+        struct stat st;
+        if (::fstatat(at.dir, at.path, &st, 0) != 0) return std::nullopt;
+        return StampOfStat(st);
     }
 
   private:
@@ -345,14 +467,6 @@ class PosixFileSystem final : public ListingFileSystem {
     // The host name for a file that is to be made: an existing name that
     // matches without regard to letter case is used, as on Windows.
     std::string ForCreate(std::u16string_view path) const { return ResolveCase(Host(path)); }
-
-    // Kept files count against the process's limit of open files, which the
-    // file work itself must not reach.
-    static std::size_t KeepAtMost() {
-        rlimit limit{};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-        return std::min<std::size_t>(kKeptReplaced, limit.rlim_cur / 4);
-    }
 
     // A handle that keeps the file at `host` from being freed; -1 when there
     // is none, or it cannot be had.
@@ -417,6 +531,7 @@ class PosixFileSystem final : public ListingFileSystem {
             for (ssize_t at = 0; at < size;) {
                 const auto* e = reinterpret_cast<const dirent64*>(entries + at);
                 at += e->d_reclen;
+                if (!WindowsCanHold(e->d_name)) continue;
                 if (exactWins && name == e->d_name) return name;
                 const std::u16string candidate = FromUtf8(e->d_name);
                 if (!EqualFolded(candidate, wanted)) continue;
@@ -473,6 +588,32 @@ class PosixFileSystem final : public ListingFileSystem {
         return OpenFile(resolved, flags);
     }
 
+    // Takes away the copies onto `host` that a run cut short left. Best-effort.
+    void RemoveLeftoversOf(const std::string& host) const {
+        Fd dir(OpenFolderFd(Parent(host)));
+        if (dir.get() < 0) return;
+        const std::u16string target = FromUtf8(host.substr(host.find_last_of('/') + 1));
+        alignas(dirent64) char entries[16 * 1024];
+        std::vector<std::string> leftovers;
+        for (ssize_t size; (size = ::getdents64(dir.get(), entries, sizeof entries)) > 0;)
+            for (ssize_t at = 0; at < size;) {
+                const auto* e = reinterpret_cast<const dirent64*>(entries + at);
+                at += e->d_reclen;
+                if (IsCopyLeftover(FromUtf8(e->d_name), target)) leftovers.push_back(e->d_name);
+            }
+        for (const std::string& name : leftovers) ::unlinkat(dir.get(), name.c_str(), 0);
+    }
+
+    // A new file at `host`, made exclusively: whatever is at the name (a
+    // link, a FIFO) fails it, and it is never opened. Sets errno on failure.
+    int CreateNew(const std::string& host) {
+        const auto at = held_.Find(host);
+        return kept_.Retried([&] {
+            return ::openat(at.dir, at.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
+        });
+    }
+
     // A FIFO would block the open without O_NONBLOCK. It stays: reads of
     // files ignore it, and clearing it would cost a system call on every open.
     int OpenFile(const std::string& host, int flags) const {
@@ -483,20 +624,7 @@ class PosixFileSystem final : public ListingFileSystem {
   protected:
     std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
                                           std::u16string_view prefix) override {
-        std::vector<std::u16string> names;
-        ReadNames(folder, folders, prefix, static_cast<std::size_t>(-1),
-                  [&](std::vector<std::u16string>&& all) { names = std::move(all); });
-        SortListing(names, prefix.size());
-        return names;
-    }
-
-  private:
-    // The names of ListNames in the order the system lists them, handed to
-    // `found` `batch` at a time, the last batch maybe fewer.
-    void ReadNames(const std::u16string& folder, bool folders, std::u16string_view prefix,
-                   std::size_t batch,
-                   const std::function<void(std::vector<std::u16string>&&)>& found) {
-        std::string host = Host(folder);
+        const std::string host = Host(folder);
         DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
             const std::string resolved = ResolveCase(host);
@@ -504,31 +632,32 @@ class PosixFileSystem final : public ListingFileSystem {
         }
         if (d == nullptr) Fail(u"list", folder, errno);
         std::unique_ptr<DIR, int (*)(DIR*)> open(d, ::closedir);
+        // The files below the folders listed are what is opened next.
+        if (folders) held_.Hold(host, ::dirfd(d));
         std::vector<std::u16string> names;
         errno = 0;
         while (const dirent* e = ::readdir(d)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            const std::string_view name(e->d_name);
+            if (name == "." || name == ".." || !WindowsCanHold(name)) continue;
             bool isFile = false;
             const bool isFolder = IsDirectoryEntry(::dirfd(d), e, &isFile);
             if (folders ? isFolder : isFile) {
-                const std::string_view name(e->d_name);
                 std::u16string& entry = names.emplace_back();
                 entry.reserve(prefix.size() + name.size());
                 entry = prefix;
                 AppendFromUtf8(entry, name);
-                if (names.size() == batch) found(std::exchange(names, {}));
             }
             errno = 0;
         }
         if (errno != 0) Fail(u"list", folder, errno);
-        if (!names.empty()) found(std::move(names));
+        SortListing(names, prefix.size());
+        return names;
     }
 
+  private:
     std::string prefix_;
     HeldFolders held_;
-    const std::size_t keepAtMost_;
-    std::mutex keptMutex_;
-    std::vector<int> kept_;  // old files of replaces, open until released
+    KeptFiles kept_;
 };
 
 }  // namespace

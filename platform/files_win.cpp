@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
+#include <mutex>
+#include <random>
 #include <utility>
 
 #include "platform/buffered_file.h"
@@ -94,10 +97,40 @@ class Handle {
     HANDLE h_;
 };
 
+// The stamp of the file open at `h`; false when it cannot be had.
+bool StampOfHandle(HANDLE h, FileStamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    auto wide = [](DWORD high, DWORD low) {
+        return (static_cast<std::uint64_t>(high) << 32) | static_cast<std::uint64_t>(low);
+    };
+    stamp = {.volume = info.dwVolumeSerialNumber,
+             .file = wide(info.nFileIndexHigh, info.nFileIndexLow),
+             .size = wide(info.nFileSizeHigh, info.nFileSizeLow),
+             .time = wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
+    return true;
+}
+
+// A suffix for a temporary name that no file of a player's has.
+std::u16string RandomSuffix() {
+    static std::mutex mutex;
+    static std::mt19937_64 random{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    const std::uint64_t value = random();
+    std::u16string text;
+    for (int shift = 60; shift >= 0; shift -= 4) text += u"0123456789abcdef"[(value >> shift) & 15];
+    return text;
+}
+
 class WinReader final : public BufferedTextReader {
   public:
     WinReader(std::u16string path, HANDLE h) : BufferedTextReader(std::move(path)), h_(h) {}
     void Close() override { h_.reset(); }
+    FileStamp Stamp() override {
+        FileStamp stamp;
+        if (!StampOfHandle(h_.get(), stamp)) Fail(u"read", Path());
+        return stamp;
+    }
 
   protected:
     std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
@@ -169,12 +202,19 @@ class WinFileSystem final : public ListingFileSystem {
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written.
+        // Under a new name, made exclusively, so that it takes the place of
+        // no file of the player's.
         const std::u16string from = SystemPath(source);
-        const std::u16string temporary = SystemPath(target + u".dsu-copy");
-        if (!Retrying(clock_, {&from, &temporary},
-                      [&] { return CopyFileW(Wide(from), Wide(temporary), FALSE); })) {
+        RemoveLeftoversOf(target);
+        std::u16string temporary;
+        for (int tries = 0;; ++tries) {
+            temporary = SystemPath(target + std::u16string(kCopyMark) + RandomSuffix());
+            if (Retrying(clock_, {&from, &temporary},
+                         [&] { return CopyFileW(Wide(from), Wide(temporary), TRUE); }))
+                break;
             const DWORD error = GetLastError();
-            Delete(temporary);
+            if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && tries < 8)
+                continue;
             Fail(u"copy", source, error);
         }
         // CopyFileW leaves the data in the cache; renamed into place before it
@@ -216,14 +256,57 @@ class WinFileSystem final : public ListingFileSystem {
         return std::make_unique<WinReader>(path, h);
     }
 
-    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path) override {
-        HANDLE h = OpenRetrying(clock_, SystemPath(path), GENERIC_WRITE, 0, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL);
+    std::unique_ptr<TextWriter> CreateWriter(const std::u16string& path,
+                                             Existing existing) override {
+        const std::u16string name = SystemPath(path);
+        auto create = [&] {
+            return OpenRetrying(clock_, name, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        };
+        HANDLE h = create();
+        // A file or a link in the way is removed as a name, never opened; a
+        // folder is refused as a create over it always was.
+        for (int tries = 0; h == INVALID_HANDLE_VALUE && existing == Existing::Replace; ++tries) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+            const DWORD attributes = GetFileAttributesW(Wide(name));
+            if (IsFolderAttributes(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+                Fail(u"create", path, ERROR_ACCESS_DENIED);
+            if (!Delete(name) && GetLastError() != ERROR_FILE_NOT_FOUND) Fail(u"create", path);
+            if (tries == 8) Fail(u"create", path, error);
+            h = create();
+        }
         if (h == INVALID_HANDLE_VALUE) Fail(u"create", path);
         return std::make_unique<WinWriter>(path, h);
     }
 
+    std::optional<FileStamp> StampOf(const std::u16string& path) override {
+        Handle h(CreateFileW(Wide(SystemPath(path)), 0,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        FileStamp stamp;
+        if (!h.valid() || !StampOfHandle(h.get(), stamp)) return std::nullopt;
+        return stamp;
+    }
+
   private:
+    // Takes away the copies onto `target` that a run cut short left.
+    // Best-effort.
+    void RemoveLeftoversOf(const std::u16string& target) const {
+        const std::u16string folder = ChopFileOff(target);
+        const std::u16string name = target.substr(folder.size());
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileExW(Wide(SystemPath(target + u".dsu.*")), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE) return;
+        std::vector<std::u16string> leftovers;
+        do {
+            const std::u16string found = FromWide(data.cFileName, wcslen(data.cFileName));
+            if (IsCopyLeftover(found, name)) leftovers.push_back(folder + found);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        for (const std::u16string& leftover : leftovers) Delete(SystemPath(leftover));
+    }
+
     HANDLE Open(const std::u16string& path) const {
         return OpenRetrying(clock_, SystemPath(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN);

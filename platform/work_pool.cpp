@@ -1,10 +1,17 @@
 #include "platform/work_pool.h"
 
+#include <system_error>
+
 namespace dsu::platform {
 
 WorkPool::WorkPool(std::size_t threads) {
-    threads_.reserve(threads);
-    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    try {
+        threads_.reserve(threads);
+        for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+        // Fewer threads do the same work, only more slowly.
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 WorkPool::~WorkPool() {
@@ -16,10 +23,11 @@ WorkPool::~WorkPool() {
     for (std::thread& thread : threads_) thread.join();
 }
 
-void WorkPool::Post(const std::function<void()>& task, std::size_t copies) {
+void WorkPool::Post(std::function<void()> task) {
+    if (threads_.empty()) return task();
     {
         std::lock_guard lock(mutex_);
-        tasks_.insert(tasks_.end(), copies, task);
+        tasks_.push_back(std::move(task));
     }
     posted_.notify_one();
 }

@@ -1,5 +1,7 @@
 #include "skins/descriptor.h"
 
+#include <new>
+
 #include "platform/failure.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -13,9 +15,10 @@ std::unique_ptr<platform::TextReader> OpenCandidate(platform::FileSystem& files,
                                                     const std::u16string& descriptor) {
     auto reader = files.TryOpenReader(descriptor);
     if (!reader) return nullptr;
+    // One byte past the version tells a longer line, however long it is.
     std::string version;
-    reader->ReadLine(version);
-    if (version != kCandidateVersion) {
+    const bool whole = reader->ReadLinePart(version, kCandidateVersion.size() + 1);
+    if (!whole || version != kCandidateVersion) {
         reader->Close();
         return nullptr;
     }
@@ -49,10 +52,17 @@ class HeldMessages final : public platform::MessageSink {
 
 }  // namespace
 
+// A reference longer than this names no folder the table can hold: it is
+// kept only up to here, and so misses. Lines behind it are copied a block at
+// a time, so that no line is ever held whole.
+constexpr std::size_t kMaxReference = 32 * 1024;
+constexpr std::size_t kCopyBlock = 64 * 1024;
+
 PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
                                          const kuids::colFolderKuids& table,
-                                         const std::u16string& skinFolder) {
+                                         const std::u16string& skinFolder, bool atItsTurn) {
     PreparedDescriptor prepared;
+    prepared.atItsTurn = atItsTurn;
     const std::u16string folder = platform::ResolvePath(skinFolder);
     prepared.descriptor = folder + u"skin.dat";
     prepared.temporary = folder + u"skin.dat.tmp";
@@ -60,50 +70,53 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
 
     std::unique_ptr<platform::TextReader> reader;
     std::unique_ptr<platform::TextWriter> writer;
+    bool made = false;  // skin.dat.tmp, by this prepare
     // Leaves skin.dat as it was and takes away the unfinished skin.dat.tmp.
     auto abandon = [&] {
         BestEffort([&] {
-            if (writer) writer->Close();
-        });
-        BestEffort([&] {
             if (reader) reader->Close();
         });
+        BestEffort([&] {
+            if (writer) writer->Close();
+        });
         writer.reset();
+        if (made) BestEffort([&] { files.DeleteFile(temporary); });
+    };
+    // Gives the skin up on its own: skin.dat.tmp goes as a step of its own.
+    auto leave = [&](UpgradeOutcome outcome) {
+        writer->Close();
+        writer.reset();
+        reader->Close();
         reader.reset();
-        BestEffort([&] { files.DeleteFile(temporary); });
+        files.DeleteFile(temporary);
+        made = false;
+        prepared.outcome = outcome;
+        return prepared;
     };
 
     try {
         reader = OpenCandidate(files, prepared.descriptor);
-    } catch (const platform::Failure&) {
-        prepared.failure = std::current_exception();
-        return prepared;
-    }
-    if (!reader) return prepared;
-    try {
-        // The reference is translated before skin.dat.tmp is made, so that a
-        // skin left alone never gets a temporary whose removal could fail.
-        if (reader->AtEnd()) {
-            abandon();
-            prepared.outcome = UpgradeOutcome::NoReference;
-            return prepared;
-        }
+        if (!reader) return prepared;
+        prepared.read = reader->Stamp();
+        writer = files.CreateWriter(
+            temporary, atItsTurn ? platform::Existing::Replace : platform::Existing::Keep);
+        made = true;
+        writer->WriteLine(kUpgradedVersion);
+        if (reader->AtEnd()) return leave(UpgradeOutcome::NoReference);
         std::string line;
-        reader->ReadLine(line);
+        if (!reader->ReadLinePart(line, kMaxReference)) {
+            std::string rest;
+            while (!reader->ReadLinePart(rest, kCopyBlock)) {
+            }
+        }
         const std::u16string reference = ApplyTemplatePrefixRule(platform::FromCodePage(line));
         HeldMessages messages(prepared);
         const std::u16string kuidForm =
             TranslateSkinReference(table, messages, reference, platform::ChopPathOff(skinFolder));
-        if (kuidForm.empty()) {
-            abandon();
-            prepared.outcome = UpgradeOutcome::KuidMissing;
-            return prepared;
-        }
-        writer = files.CreateWriter(temporary);
-        writer->WriteLine(kUpgradedVersion);
+        if (kuidForm.empty()) return leave(UpgradeOutcome::KuidMissing);
         writer->WriteLine(platform::ToCodePage(kuidForm));
         while (!reader->AtEnd()) {
-            reader->ReadLine(line);
+            while (!reader->ReadLinePart(line, kCopyBlock)) writer->Write(line);
             writer->WriteLine(line);
         }
         // On stable storage before it takes the place of skin.dat: a power cut
@@ -116,7 +129,10 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
         prepared.outcome = UpgradeOutcome::Upgraded;
     } catch (const platform::Failure&) {
         abandon();
-        prepared.failure = std::current_exception();
+        throw;
+    } catch (const std::bad_alloc&) {
+        abandon();
+        throw platform::FileError(u"read", prepared.descriptor, u"Not enough memory");
     }
     return prepared;
 }
@@ -124,7 +140,6 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
 UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
                                     const PreparedDescriptor& prepared) {
     for (const auto& [text, kind] : prepared.messages) messages.ShowMessage(text, kind);
-    if (prepared.failure) std::rethrow_exception(prepared.failure);
     if (prepared.outcome != UpgradeOutcome::Upgraded) return prepared.outcome;
     try {
         files.ReplaceFile(prepared.temporary, prepared.descriptor);
@@ -136,18 +151,64 @@ UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::Messa
 }
 
 void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor& prepared) {
-    if (prepared.outcome != UpgradeOutcome::Upgraded || prepared.failure) return;
+    if (prepared.outcome != UpgradeOutcome::Upgraded) return;
     BestEffort([&] { files.DeleteFile(prepared.temporary); });
 }
 
-UpgradeOutcome UpgradeSkinDescriptor(platform::FileSystem& files,
-                                     const kuids::colFolderKuids& table,
-                                     platform::MessageSink& messages,
-                                     const std::u16string& skinFolder) {
-    const PreparedDescriptor prepared = PrepareSkinDescriptor(files, table, skinFolder);
-    const UpgradeOutcome outcome = CommitSkinDescriptor(files, messages, prepared);
-    if (outcome == UpgradeOutcome::Upgraded) files.FlushReplace(prepared.descriptor);
-    return outcome;
+namespace {
+
+// Concurrent flushes of one file system are committed together.
+void FlushReplaces(platform::FileSystem& files, platform::WorkPool& pool,
+                   const std::vector<std::u16string>& descriptors,
+                   const std::function<void()>& wait) {
+    platform::InOrder(
+        pool, descriptors.size(), platform::kSmallResultsAhead,
+        [&](std::size_t i, bool) {
+            files.FlushReplace(descriptors[i]);
+            return true;
+        },
+        [](std::size_t, bool) { return true; }, [](bool) {}, wait);
+}
+
+}  // namespace
+
+void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderKuids& table,
+                            platform::MessageSink& messages, platform::WorkPool& pool,
+                            const std::vector<std::u16string>& skinFolders,
+                            const std::function<void()>& wait) {
+    // Each new descriptor is written and flushed on the pool; this thread
+    // then shows the messages and swaps the descriptors in, in listing order,
+    // up to the first failure. Descriptors prepared beyond it are discarded,
+    // so that every later skin stays as it was. The replaces stay on this one
+    // thread: made from several, a failed one could follow later skins'.
+    std::vector<std::u16string> replaced;
+    try {
+        platform::InOrder(
+            pool, skinFolders.size(), platform::kDescriptorsAhead,
+            [&](std::size_t i, bool atItsTurn) {
+                return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
+            },
+            [&](std::size_t, const PreparedDescriptor& prepared) {
+                // A skin.dat written since it was read ahead is read again at
+                // its turn, so that no edit is lost that one skin at a time
+                // would keep.
+                if (!prepared.atItsTurn && prepared.outcome == UpgradeOutcome::Upgraded &&
+                    files.StampOf(prepared.descriptor) != prepared.read)
+                    return false;
+                if (CommitSkinDescriptor(files, messages, prepared) == UpgradeOutcome::Upgraded)
+                    replaced.push_back(prepared.descriptor);
+                if (wait) wait();
+                return true;
+            },
+            [&](const PreparedDescriptor& prepared) { DiscardSkinDescriptor(files, prepared); },
+            wait);
+    } catch (const platform::Failure&) {
+        // The skins before the failure stay upgraded, and durably so; a
+        // failed flush among them is the earlier failure and is the one told.
+        FlushReplaces(files, pool, replaced, wait);
+        throw;
+    }
+    FlushReplaces(files, pool, replaced, wait);
 }
 
 }  // namespace dsu::skins

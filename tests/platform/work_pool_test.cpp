@@ -2,184 +2,152 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace dsu::platform {
 namespace {
 
-// Every item prepared is either committed, in order, or discarded, once; a
-// failure ends the work even while pool threads sleep a window ahead. Every
-// thread of the pool takes part, not only the first woken.
-TEST(InOrder, EachPreparedItemIsCommittedInOrderOrDiscardedOnce) {
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    struct Case {
-        const char* name;
-        Ahead ahead;
-        std::size_t count;
-        std::size_t commitFails;   // the commit that throws, or kNone
-        std::size_t prepareFails;  // the prepare that throws, or kNone
-        bool together = false;     // the first prepares wait until every thread holds one
-    };
-    // 2,000 items wrap the window of 16 threads (512) several times; a slow
-    // first commit lets the pool fill the window and sleep before the failure.
-    const Case cases[] = {
-        {"window, all committed", Ahead::Window, 2000, kNone, kNone},
-        {"all ahead, all committed", Ahead::All, 2000, kNone, kNone},
-        {"window, every thread at work at once", Ahead::Window, 2000, kNone, kNone, true},
-        {"all ahead, every thread at work at once", Ahead::All, 2000, kNone, kNone, true},
-        {"window, commit fails with threads asleep", Ahead::Window, 2000, 20, kNone},
-        {"all ahead, commit fails", Ahead::All, 2000, 20, kNone},
-        {"window, a prepare fails late", Ahead::Window, 2000, kNone, 1500},
-        {"window, fewer items than threads", Ahead::Window, 3, kNone, kNone},
-        {"no items", Ahead::Window, 0, kNone, kNone},
-    };
-    // One pool for all, as the program's; its threads are asleep when each
-    // case starts, as between the program's jobs.
-    WorkPool pool(kWriteThreads);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::mutex mutex;
-        std::vector<int> prepared(c.count, 0), committed(c.count, 0), discarded(c.count, 0);
-        std::vector<std::size_t> order;
-        bool failed = false;
-        std::condition_variable arrival;
-        std::size_t arrived = 0, met = 0;  // met: prepares that saw every thread hold one
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        try {
-            InOrder<std::size_t>(
-                pool, c.count, c.ahead,
-                [&](std::size_t i) {
-                    if (i == c.prepareFails) throw Failure(u"prepare");
-                    std::unique_lock lock(mutex);
-                    if (c.together && i < kWriteThreads) {
-                        ++arrived;
-                        arrival.notify_all();
-                        if (arrival.wait_until(lock, deadline,
-                                               [&] { return arrived == kWriteThreads; }))
-                            ++met;
-                    }
-                    ++prepared[i];
-                    return i;
-                },
-                [&](std::size_t i, std::size_t result) {
-                    EXPECT_EQ(result, i);
-                    if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    order.push_back(i);
-                    ++committed[i];
-                    if (i == c.commitFails) throw Failure(u"commit");
-                },
-                [&](std::size_t result) {
-                    std::lock_guard lock(mutex);
-                    ++discarded[result];
-                });
-        } catch (const Failure&) {
-            failed = true;
-        }
-        const std::size_t commits =
-            c.commitFails < c.count ? c.commitFails + 1 : std::min(c.prepareFails, c.count);
-        EXPECT_EQ(failed, c.commitFails < c.count || c.prepareFails < c.count);
-        if (c.together) {
-            EXPECT_EQ(met, kWriteThreads);
-        }
-        ASSERT_EQ(order.size(), commits);
-        for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], i);
-        for (std::size_t i = 0; i < c.count; ++i) {
-            if (i == c.prepareFails) continue;
-            EXPECT_EQ(prepared[i], committed[i] + discarded[i]) << "item " << i;
-            EXPECT_LE(committed[i] + discarded[i], 1) << "item " << i;
-        }
-    }
-}
-
-// Items are worked while the listing goes on, each once; whatever throws, the
-// work under way has ended when the call returns, and a listing's failure
-// wins over a work's. The calling thread keeps the window alive meanwhile.
-TEST(AsListed, EachItemIsWorkedOnceAndNoWorkOutlivesTheCall) {
+// Every result prepared is committed, in order, or discarded, once. A failure
+// ahead of its turn is not final: the item is prepared again at its turn with
+// nothing else in flight, and only that failure ends the work. No work
+// outlives the call, whatever throws.
+TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     struct Case {
         const char* name;
         std::size_t threads;
-        std::size_t batches;    // of 100 items each
-        std::size_t listFails;  // the batch the listing throws at, or kNone
-        std::size_t workFails;  // the item whose work throws, or kNone
+        std::size_t count;
+        std::size_t ahead;
+        std::set<std::size_t> failAhead;    // prepares that throw ahead of their turn
+        std::size_t failAtItsTurn = kNone;  // ... and at their turn too
+        std::size_t commitFails = kNone;
+        std::size_t commitRefuses = kNone;  // a stale result, refused once
+        bool waitFails = false;
         const char* thrown = nullptr;
     };
+    // 2,000 items wrap a window of 512 several times.
     const Case cases[] = {
-        {"all worked", kReadThreads, 20, kNone, kNone},
-        {"no pool threads", 0, 20, kNone, kNone},
-        {"nothing listed", kReadThreads, 0, kNone, kNone},
-        {"the listing fails midway", kReadThreads, 20, 10, kNone, "list"},
-        {"a work fails", kReadThreads, 20, kNone, 150, "work"},
-        {"both fail: the listing's goes on", kReadThreads, 20, 10, 150, "list"},
+        {"all committed", kWriteThreads, 2000, kDescriptorsAhead, {}},
+        {"small results", kReadThreads, 2000, kSmallResultsAhead, {}},
+        {"no pool threads", 0, 2000, kDescriptorsAhead, {}},
+        {"fewer items than threads", kWriteThreads, 3, kDescriptorsAhead, {}},
+        {"no items", kWriteThreads, 0, kDescriptorsAhead, {}},
+        {"failures ahead only", kWriteThreads, 2000, kDescriptorsAhead, {0, 7, 700, 1999}},
+        {"no pool threads, failures ahead only", 0, 2000, kDescriptorsAhead, {3, 1500}},
+        {"a failure at its turn ends the work",
+         kWriteThreads,
+         2000,
+         kDescriptorsAhead,
+         {600},
+         600,
+         kNone,
+         kNone,
+         false,
+         "prepare"},
+        {"a commit fails",
+         kWriteThreads,
+         2000,
+         kDescriptorsAhead,
+         {},
+         kNone,
+         20,
+         kNone,
+         false,
+         "commit"},
+        {"a stale result is made again",
+         kWriteThreads,
+         2000,
+         kDescriptorsAhead,
+         {},
+         kNone,
+         kNone,
+         900},
+        {"the keep-alive fails",
+         kWriteThreads,
+         2000,
+         kDescriptorsAhead,
+         {},
+         kNone,
+         kNone,
+         kNone,
+         true,
+         "wait"},
     };
-    WorkPool pool(kReadThreads);
-    WorkPool none(0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::size_t count = c.batches * 100;
-        std::vector<std::atomic<int>> worked(count);
+        WorkPool pool(c.threads);
+        std::mutex mutex;
+        std::vector<int> prepared(c.count, 0), committed(c.count, 0), discarded(c.count, 0);
+        std::vector<std::size_t> order;
         std::atomic<int> running = 0;
-        std::atomic<int> waits = 0;
-        std::atomic<std::size_t> total = 0;
-        bool workedWhileListing = false;
+        bool aloneWithOthersInFlight = false;
+        bool refused = false;
+        std::atomic<bool> waited = false;
         std::string thrown;
+        struct Result {
+            std::size_t item;
+            bool atItsTurn;
+        };
         try {
-            AsListed<std::size_t>(
-                c.threads == 0 ? none : pool,
-                [&](const std::function<void(std::vector<std::size_t> &&)>& found) {
-                    for (std::size_t b = 0; b < c.batches; ++b) {
-                        if (b == c.listFails) throw Failure(u"list");
-                        std::vector<std::size_t> batch(100);
-                        for (std::size_t i = 0; i < 100; ++i) batch[i] = b * 100 + i;
-                        found(std::move(batch));
-                        // The first batch is worked before the listing goes on.
-                        const auto deadline =
-                            std::chrono::steady_clock::now() + std::chrono::seconds(5);
-                        while (b == 0 && total.load() == 0 &&
-                               std::chrono::steady_clock::now() < deadline)
-                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                        if (b == 0) workedWhileListing = total.load() > 0;
-                    }
-                },
-                [&](std::size_t i) {
+            InOrder(
+                pool, c.count, c.ahead,
+                [&](std::size_t i, bool atItsTurn) {
                     ++running;
-                    ++worked[i];
-                    ++total;
-                    // The last items are slow, so that the calling thread waits.
-                    if (i + 3 >= count || i == c.workFails)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    if (atItsTurn && running.load() != 1) aloneWithOthersInFlight = true;
+                    // Held up until the calling thread has waited on it.
+                    if (c.waitFails && i == 100)
+                        while (!waited.load()) std::this_thread::yield();
+                    const bool fails = atItsTurn ? i == c.failAtItsTurn : c.failAhead.contains(i);
+                    if (!fails) {
+                        std::lock_guard lock(mutex);
+                        ++prepared[i];
+                    }
                     --running;
-                    if (i == c.workFails) throw Failure(u"work");
+                    if (fails) throw Failure(u"prepare");
+                    return Result{i, atItsTurn};
                 },
-                [&] { ++waits; });
+                [&](std::size_t i, const Result& result) {
+                    EXPECT_EQ(result.item, i);
+                    if (i == c.commitRefuses && !refused) return !(refused = true);
+                    order.push_back(i);
+                    ++committed[i];
+                    if (i == c.commitFails) throw Failure(u"commit");
+                    return true;
+                },
+                [&](const Result& result) {
+                    std::lock_guard lock(mutex);
+                    ++discarded[result.item];
+                },
+                [&] {
+                    waited = true;
+                    if (c.waitFails) throw Failure(u"wait");
+                });
         } catch (const Failure& failure) {
-            thrown.assign(failure.Message().begin(), failure.Message().end());
+            thrown = ToUtf8(failure.Message());
         }
         EXPECT_EQ(thrown, c.thrown ? c.thrown : "");
         EXPECT_EQ(running.load(), 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (c.thrown) {
-                EXPECT_LE(worked[i].load(), 1) << "item " << i;
-            } else {
-                EXPECT_EQ(worked[i].load(), 1) << "item " << i;
-            }
+        EXPECT_FALSE(aloneWithOthersInFlight);
+        std::size_t commits = c.count;
+        if (c.failAtItsTurn != kNone) commits = c.failAtItsTurn;
+        if (c.commitFails != kNone) commits = c.commitFails + 1;
+        if (c.waitFails) {
+            EXPECT_LE(order.size(), c.count);
+        } else {
+            ASSERT_EQ(order.size(), commits);
         }
-        if (count > 0 && c.listFails != 0) {
-            EXPECT_TRUE(workedWhileListing);
-        }
-        if (!c.thrown && c.threads > 0 && count > 0) {
-            EXPECT_GT(waits.load(), 0);
+        for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], i);
+        for (std::size_t i = 0; i < c.count; ++i) {
+            EXPECT_EQ(prepared[i], committed[i] + discarded[i]) << "item " << i;
+            EXPECT_LE(committed[i], 1) << "item " << i;
         }
     }
 }

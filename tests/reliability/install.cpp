@@ -110,7 +110,7 @@ std::vector<std::string> Deviations(const DiskTree& now, const DiskTree& before,
     for (const std::string& path : paths) {
         if (same(now, before, path) || same(now, done, path)) continue;
         if (leftovers && !before.contains(path) && !done.contains(path) &&
-            (EndsWith(path, "/skin.dat.tmp") || EndsWith(path, ".dsu-copy")))
+            (EndsWith(path, "/skin.dat.tmp") || path.find(".dsu.") != std::string::npos))
             continue;
         problems.push_back(path + ": " + show(now, path) + ", was " + show(before, path) +
                            ", whole run gives " + show(done, path));

@@ -141,15 +141,15 @@ std::u16string WriteTemporaryUnflushed(platform::FileSystem& files,
     const std::u16string folder = platform::ResolvePath(skinFolder);
     auto reader = files.TryOpenReader(folder + u"skin.dat");
     std::string line;
-    reader->ReadLine(line);
-    auto writer = files.CreateWriter(folder + u"skin.dat.tmp");
+    reader->ReadLinePart(line, std::string::npos);
+    auto writer = files.CreateWriter(folder + u"skin.dat.tmp", platform::Existing::Replace);
     writer->WriteLine(skins::kUpgradedVersion);
-    reader->ReadLine(line);
+    reader->ReadLinePart(line, std::string::npos);
     const std::u16string reference = skins::ApplyTemplatePrefixRule(platform::FromCodePage(line));
     writer->WriteLine(platform::ToCodePage(skins::TranslateSkinReference(
         table, messages, reference, platform::ChopPathOff(skinFolder))));
     while (!reader->AtEnd()) {
-        reader->ReadLine(line);
+        reader->ReadLinePart(line, std::string::npos);
         writer->WriteLine(line);
     }
     writer->Close();
@@ -179,8 +179,8 @@ void RewriteWithTheDataFlushLeftForLater(platform::FileSystem& files,
 
 void RewriteAsShipped(platform::FileSystem& files, const kuids::colFolderKuids& table,
                       platform::MessageSink& messages, const std::u16string& skinFolder) {
-    ASSERT_EQ(skins::UpgradeSkinDescriptor(files, table, messages, skinFolder),
-              skins::UpgradeOutcome::Upgraded);
+    platform::WorkPool pool(platform::kWriteThreads);
+    skins::UpgradeSkinDescriptors(files, table, messages, pool, {skinFolder}, {});
 }
 
 TEST(PowerCut, OnlyAFlushedAtomicReplaceKeepsTheDescriptorWhole) {

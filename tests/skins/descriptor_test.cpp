@@ -18,6 +18,7 @@ class Descriptor : public ::testing::Test {
     std::unique_ptr<platform::FileSystem> fs = platform::MakeSystemFileSystem();
     kuids::colFolderKuids table;
     testing::RecordingView view;
+    platform::WorkPool pool{platform::kWriteThreads};
 
     void SetUp() override {
         table.Add(u"gp38_hi_dyn", u"<kuid:1:100>");
@@ -26,8 +27,17 @@ class Descriptor : public ::testing::Test {
         table.Add(u"sd40", u"<kuid:4:400>");
     }
 
-    UpgradeOutcome Upgrade(platform::FileSystem& files) {
-        return UpgradeSkinDescriptor(files, table, view, temp.Path(u"MySkin"));
+    // What the update run did to the one skin, as seen from outside.
+    UpgradeOutcome Upgrade(platform::FileSystem& files, const std::u16string& skin = u"MySkin") {
+        const std::string before =
+            temp.Exists(skin + u"/skin.dat") ? temp.Read(skin + u"/skin.dat") : "";
+        const std::size_t told = view.events.size();
+        UpgradeSkinDescriptors(files, table, view, pool, {temp.Path(skin)}, {});
+        if (temp.Exists(skin + u"/skin.dat") && temp.Read(skin + u"/skin.dat") != before)
+            return UpgradeOutcome::Upgraded;
+        if (view.events.size() != told) return UpgradeOutcome::KuidMissing;
+        return temp.Exists(skin + u"/skin.dat.tmp") ? UpgradeOutcome::NotCandidate
+                                                    : UpgradeOutcome::NoReference;
     }
 };
 
@@ -85,9 +95,8 @@ TEST_F(Descriptor, AMissingKuidIsReportedWithTheSkinsFolderName) {
 
 TEST_F(Descriptor, FoldersWithoutADescriptorArePassedOver) {
     temp.MakeFolder(u"MySkin/skin.dat");
-    EXPECT_EQ(Upgrade(*fs), UpgradeOutcome::NotCandidate);
-    EXPECT_EQ(UpgradeSkinDescriptor(*fs, table, view, temp.Path(u"Nothing")),
-              UpgradeOutcome::NotCandidate);
+    EXPECT_NE(Upgrade(*fs), UpgradeOutcome::Upgraded);
+    UpgradeSkinDescriptors(*fs, table, view, pool, {temp.Path(u"Nothing")}, {});
     EXPECT_TRUE(view.events.empty());
 }
 
@@ -111,6 +120,7 @@ TEST_F(Descriptor, EveryFailedOperationLeavesTheDescriptorWhole) {
     temp.Write(u"MySkin/skin.dat", old);
     testing::FaultyFileSystem counting(*fs);
     ASSERT_EQ(Upgrade(counting), UpgradeOutcome::Upgraded);
+    temp.Write(u"MySkin/skin.dat", old);
     const std::size_t operations = counting.Calls().size();
     ASSERT_GE(operations, 8u);
 
@@ -119,14 +129,14 @@ TEST_F(Descriptor, EveryFailedOperationLeavesTheDescriptorWhole) {
         temp.Write(u"MySkin/skin.dat", old);
         testing::FaultyFileSystem faulty(*fs);
         faulty.FailCall(static_cast<int>(k));
-        EXPECT_THROW(Upgrade(faulty), platform::FileError);
+        EXPECT_THROW(UpgradeSkinDescriptors(faulty, table, view, pool, {temp.Path(u"MySkin")}, {}),
+                     platform::FileError);
         EXPECT_TRUE(faulty.Failed());
         const std::string now = temp.Read(u"MySkin/skin.dat");
         EXPECT_TRUE(now == old || now == upgraded) << now;
         EXPECT_FALSE(temp.Exists(u"MySkin/skin.dat.tmp"));
         // A later run finishes the job.
-        EXPECT_EQ(Upgrade(*fs),
-                  now == old ? UpgradeOutcome::Upgraded : UpgradeOutcome::NotCandidate);
+        EXPECT_EQ(Upgrade(*fs) == UpgradeOutcome::Upgraded, now == old);
         EXPECT_EQ(temp.Read(u"MySkin/skin.dat"), upgraded);
     }
 }

@@ -29,7 +29,9 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
             chosen = op == failOp_ && path == failPath_ && onPath == failAt_;
         else
             chosen = op == failOp_ && nth == failAt_;
-        if (!chosen) return;
+        // The fault lasts: what failed fails again when it is tried again.
+        if (chosen) broken_ = {op, path};
+        if (!chosen && !(failed_ && broken_ == std::pair{op, path})) return;
         failed_ = true;
     }
     throw FileError(u"complete", path, u"Injected failure");
@@ -42,14 +44,15 @@ class FaultyReader final : public TextReader {
     FaultyReader(FaultyFileSystem& fs, std::unique_ptr<TextReader> inner, std::u16string path)
         : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
     bool AtEnd() override { return inner_->AtEnd(); }
-    void ReadLine(std::string& line) override {
+    bool ReadLinePart(std::string& part, std::size_t limit) override {
         fs_.Step(Op::ReadLine, path_);
-        inner_->ReadLine(line);
+        return inner_->ReadLinePart(part, limit);
     }
     bool ReadTrimmedLineUpTo(std::string& line, std::size_t limit) override {
         fs_.Step(Op::ReadLine, path_);
         return inner_->ReadTrimmedLineUpTo(line, limit);
     }
+    platform::FileStamp Stamp() override { return inner_->Stamp(); }
     void Close() override {
         fs_.Step(Op::CloseReader, path_);
         inner_->Close();
@@ -65,6 +68,10 @@ class FaultyWriter final : public TextWriter {
   public:
     FaultyWriter(FaultyFileSystem& fs, std::unique_ptr<TextWriter> inner, std::u16string path)
         : fs_(fs), inner_(std::move(inner)), path_(std::move(path)) {}
+    void Write(std::string_view text) override {
+        fs_.Step(Op::WriteLine, path_);
+        inner_->Write(text);
+    }
     void WriteLine(std::string_view line) override {
         fs_.Step(Op::WriteLine, path_);
         inner_->WriteLine(line);
@@ -120,9 +127,13 @@ std::unique_ptr<TextReader> FaultyFileSystem::TryOpenReader(const std::u16string
     if (!reader) return nullptr;
     return std::make_unique<FaultyReader>(*this, std::move(reader), path);
 }
-std::unique_ptr<TextWriter> FaultyFileSystem::CreateWriter(const std::u16string& path) {
+std::unique_ptr<TextWriter> FaultyFileSystem::CreateWriter(const std::u16string& path,
+                                                           platform::Existing existing) {
     Step(Op::CreateWriter, path);
-    return std::make_unique<FaultyWriter>(*this, inner_.CreateWriter(path), path);
+    return std::make_unique<FaultyWriter>(*this, inner_.CreateWriter(path, existing), path);
+}
+std::optional<platform::FileStamp> FaultyFileSystem::StampOf(const std::u16string& path) {
+    return inner_.StampOf(path);
 }
 
 }  // namespace dsu::testing

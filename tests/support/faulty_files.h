@@ -1,7 +1,8 @@
 // A FileSystem that passes every call to a real one, except the one call
 // chosen to fail: the Nth call of one operation, the Nth call overall, or the
 // Nth call of one operation on one path. Only the last does not depend on the
-// order in which a work pool's threads happen to run. Permissions cannot stand
+// order in which a work pool's threads happen to run. The fault lasts: later
+// calls of that operation on that path fail too. Permissions cannot stand
 // in for failures when tests run as root.
 #pragma once
 
@@ -76,11 +77,9 @@ class FaultyFileSystem final : public platform::FileSystem {
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override;
     void FlushReplace(const std::u16string& to) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
-    std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
-    std::shared_ptr<void> HoldFolder(const std::u16string& folder) override {
-        return inner_.HoldFolder(folder);
-    }
-    void ReleaseReplaced(std::size_t atMost) override { inner_.ReleaseReplaced(atMost); }
+    std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path,
+                                                       platform::Existing existing) override;
+    std::optional<platform::FileStamp> StampOf(const std::u16string& path) override;
 
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);
@@ -96,6 +95,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     bool failAny_ = false;
     bool onPath_ = false;
     bool failed_ = false;
+    std::pair<Op, std::u16string> broken_;
     std::mutex mutex_;
 };
 

@@ -15,9 +15,10 @@ namespace {
 
 class SimulatedReader final : public platform::BufferedTextReader {
   public:
-    SimulatedReader(std::u16string path, std::string data)
-        : BufferedTextReader(std::move(path)), data_(std::move(data)) {}
+    SimulatedReader(std::u16string path, std::string data, platform::FileStamp stamp)
+        : BufferedTextReader(std::move(path)), data_(std::move(data)), stamp_(stamp) {}
     void Close() override {}
+    platform::FileStamp Stamp() override { return stamp_; }
 
   protected:
     std::size_t ReadRaw(char* buffer, std::size_t capacity) override {
@@ -30,6 +31,7 @@ class SimulatedReader final : public platform::BufferedTextReader {
   private:
     std::string data_;
     std::size_t pos_ = 0;
+    platform::FileStamp stamp_;
 };
 
 class SimulatedWriter final : public platform::BufferedTextWriter {
@@ -177,21 +179,26 @@ void SimulatedDisk::CopyFile(const std::u16string& source, const std::u16string&
     RequireParent(u"copy", target);
     if (const Entry* t = Find(target); t != nullptr && t->folder)
         throw FileError(u"copy", target, u"Is a directory");
-    const std::u16string temporary = target + u".dsu-copy";
     const std::u16string folder = ParentKey(Key(target));
-
-    // Both implementations write the copy beside the target, then rename it
-    // over the target.
-    Step();
-    int inode;
-    if (const Entry* t = Find(temporary); t != nullptr) {
-        inode = t->inode;
-        inodes_[inode].live.clear();
-    } else {
-        inode = NewInode();
-        Apply({{Key(temporary), Entry{platform::ChopPathOff(temporary), false, inode}}}, folder,
-              false);
+    // Both implementations take away what an earlier copy cut short left,
+    // write the copy beside the target under a new name, then rename it over
+    // the target.
+    const std::u16string name = platform::ChopPathOff(target);
+    std::vector<std::u16string> leftovers;
+    for (const auto& [key, entry] : live_)
+        if (ParentKey(key) == folder && platform::IsCopyLeftover(entry.name, name))
+            leftovers.push_back(key);
+    for (const std::u16string& key : leftovers) {
+        Step();
+        Apply({{key, std::nullopt}}, folder, false);
     }
+    wchar_t digits[17];
+    std::swprintf(digits, 17, L"%016llx", static_cast<unsigned long long>(++copies_));
+    const std::u16string temporary =
+        target + std::u16string(platform::kCopyMark) + std::u16string(digits, digits + 16);
+    Step();
+    const int inode = NewInode();
+    Apply({{Key(temporary), Entry{platform::ChopPathOff(temporary), false, inode}}}, folder, false);
     Step();
     inodes_[inode].live = data;
     if (options_.copyFlushesData) {
@@ -262,25 +269,37 @@ std::unique_ptr<platform::TextReader> SimulatedDisk::TryOpenReader(const std::u1
     std::lock_guard lock(mutex_);
     const Entry* entry = Find(path);
     if (entry == nullptr || entry->folder) return nullptr;
-    return std::make_unique<SimulatedReader>(path, inodes_[entry->inode].live);
+    return std::make_unique<SimulatedReader>(path, inodes_[entry->inode].live, *StampOf(path));
 }
 
-std::unique_ptr<platform::TextWriter> SimulatedDisk::CreateWriter(const std::u16string& path) {
+std::unique_ptr<platform::TextWriter> SimulatedDisk::CreateWriter(const std::u16string& path,
+                                                                  platform::Existing existing) {
     std::lock_guard lock(mutex_);
     RequireParent(u"create", path);
     const Entry* entry = Find(path);
+    const std::u16string key = Key(path);
     if (entry != nullptr && entry->folder) throw FileError(u"create", path, u"Is a directory");
-    Step();
-    int inode;
+    if (entry != nullptr && existing == platform::Existing::Keep)
+        throw FileError(u"create", path, u"File exists");
     if (entry != nullptr) {
-        inode = entry->inode;
-        inodes_[inode].live.clear();
-    } else {
-        inode = NewInode();
-        const std::u16string key = Key(path);
-        Apply({{key, Entry{platform::ChopPathOff(path), false, inode}}}, ParentKey(key), false);
+        // The name goes first (unlink), then the new file is made.
+        Step();
+        Apply({{key, std::nullopt}}, ParentKey(key), false);
     }
+    Step();
+    const int inode = NewInode();
+    Apply({{key, Entry{platform::ChopPathOff(path), false, inode}}}, ParentKey(key), false);
     return std::make_unique<SimulatedWriter>(*this, path, inode);
+}
+
+std::optional<platform::FileStamp> SimulatedDisk::StampOf(const std::u16string& path) {
+    std::lock_guard lock(mutex_);
+    const Entry* entry = Find(path);
+    if (entry == nullptr || entry->folder) return std::nullopt;
+    const Inode& inode = inodes_[entry->inode];
+    // Every write changes the size or is a rewrite of a new inode here.
+    return platform::FileStamp{.file = static_cast<std::uint64_t>(entry->inode),
+                               .size = inode.live.size()};
 }
 
 std::string SimulatedDisk::RelativePath(const Names& names, const std::u16string& key) const {

@@ -63,7 +63,9 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override;
     void FlushReplace(const std::u16string& to) override;
     std::unique_ptr<platform::TextReader> TryOpenReader(const std::u16string& path) override;
-    std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path) override;
+    std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path,
+                                                       platform::Existing existing) override;
+    std::optional<platform::FileStamp> StampOf(const std::u16string& path) override;
 
     // A rename that never replaces an existing `to` (link(2) then unlink(2)
     // on Linux): the old way of putting a rewritten descriptor in place,
@@ -120,6 +122,7 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     Names live_;
     std::vector<Record> log_;
     long steps_ = 0;
+    unsigned long long copies_ = 0;
     long cutAfter_ = -1;
     // Recursive: calls such as CopyFile take their steps through Step().
     mutable std::recursive_mutex mutex_;
