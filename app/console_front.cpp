@@ -1,5 +1,6 @@
 #include "app/console_front.h"
 
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -11,6 +12,8 @@ namespace dsu::app {
 
 void ConsoleView::SetStatus(const std::u16string& text) {
     out_ << platform::ToUtf8(text) << std::endl;
+    // Nobody reads on (a closed pipe): the run ends as after an interrupt.
+    if (!out_) RequestStop();
 }
 
 void ConsoleView::ShowMessage(const std::u16string& text, platform::MessageKind kind) {
@@ -23,6 +26,10 @@ void ConsoleView::ShowMessage(const std::u16string& text, platform::MessageKind 
         at += 1 + indent.size();
     }
     out_ << label << body << std::endl;
+    if (!out_) {
+        RequestStop();
+        std::cerr << label << body << std::endl;
+    }
 }
 
 namespace {

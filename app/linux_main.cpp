@@ -1,5 +1,6 @@
 // The Linux program, for Korvash under Wine or Proton: a window when there is
 // a display, the console otherwise.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -8,6 +9,7 @@
 
 #include "app/console_front.h"
 #include "app/environment.h"
+#include "app/main_form.h"
 #include "app/prefix_search.h"
 #include "app/window_front.h"
 #include "platform/files_posix.h"
@@ -45,9 +47,22 @@ const char kUsage[] =
     "missing or an operation failed, 2 for a wrong command line or when several\n"
     "prefixes hold Korvash.\n";
 
+// An interrupt, a hang-up or a termination ends the run at the next skin,
+// its own temporaries removed; a second one ends the program at once. A
+// closed output is seen as a failed write, not as a signal.
+void EndRunsOnSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = [](int) { dsu::app::RequestStop(); };
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    EndRunsOnSignals();
     bool console = false;
     bool yes = false;
     std::string named;

@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <csignal>
+
 #include "kuids/kuid_scan.h"
 #include "platform/failure.h"
 #include "platform/paths.h"
@@ -14,7 +16,15 @@ using platform::ResolvePath;
 
 namespace {
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
+volatile std::sig_atomic_t stopRequested = 0;
 }  // namespace
+
+void RequestStop() noexcept { stopRequested = 1; }
+
+void frmMain::KeepAlive() {
+    view_.KeepAlive();
+    if (stopRequested != 0) throw platform::Failure(kStopped);
+}
 
 frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
                  std::size_t readThreads, std::size_t writeThreads)
@@ -79,7 +89,7 @@ void frmMain::SurveySkins() {
             count += candidate ? 1 : 0;
             return true;
         },
-        [](bool) {}, [this] { view_.KeepAlive(); });
+        [](bool) {}, [this] { KeepAlive(); });
 
     view_.SetStatus(platform::DecimalText(static_cast<long long>(count)) +
                     u" Skins need to be updated.");
@@ -95,7 +105,7 @@ bool frmMain::UpgradeSkins() {
         // the scans' order decides which root's kuid a folder name gets.
         skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38",
                                 paintPath_ + u"Skins\\gp38_hi_dyn");
-        const auto keepAlive = [this] { view_.KeepAlive(); };
+        const auto keepAlive = [this] { KeepAlive(); };
         kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", readPool_, keepAlive);
         kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",
                                readPool_, keepAlive);
@@ -103,7 +113,7 @@ bool frmMain::UpgradeSkins() {
                                keepAlive);
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
-        view_.KeepAlive();
+        KeepAlive();
         skins::UpgradeSkinDescriptors(files_, folderKuids_, view_, writePool_,
                                       files_.ListSubfolders(mainPath_ + kSkinsFolder), keepAlive);
 

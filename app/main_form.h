@@ -35,6 +35,11 @@ inline constexpr char16_t kHostAppPathsKey[] =
 inline constexpr char16_t kPaintAppPathsKey[] =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
 
+// Asks the running event to end at the next skin, as after an interrupt or a
+// closed output. Safe to call from a signal handler.
+void RequestStop() noexcept;
+inline constexpr char16_t kStopped[] = u"The update was stopped.";
+
 class frmMain {
   public:
     // The file work runs on pools of threads beside the window's, one that
@@ -60,6 +65,8 @@ class frmMain {
 
   private:
     void SurveySkins();
+    // The view's keep-alive, which also ends the event when a stop was asked.
+    void KeepAlive();
     // Runs one event under the ending discipline: a Failure ends it with one
     // error message, and the program with it.
     template <class Event>

@@ -203,9 +203,12 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
             [&](const PreparedDescriptor& prepared) { DiscardSkinDescriptor(files, prepared); },
             wait);
     } catch (const platform::Failure&) {
-        // The skins before the failure stay upgraded, and durably so; a
-        // failed flush among them is the earlier failure and is the one told.
-        FlushReplaces(files, pool, replaced, wait);
+        // The skins before the failure stay upgraded, and durably so, even
+        // when the failure was a stop the keep-alive reported; a failed flush
+        // among them is the earlier failure and is the one told.
+        FlushReplaces(files, pool, replaced, [&] {
+            if (wait) platform::BestEffort(wait);
+        });
         throw;
     }
     FlushReplaces(files, pool, replaced, wait);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "app/main_form.h"
 #include "platform/text.h"
@@ -118,6 +119,9 @@ TEST_F(Hostile, OddDescriptors) {
         {"a line 3 of 8 MB without an end", "1.3\r\ngp38\\Body\r\n" + bigLine,
          kNew + bigLine + "\r\n", ""},
         {"the version line alone", "1.3", "", ""},
+        {"a first line of 1 MiB", "1.3" + std::string(1 << 20, ' ') + "\r\ngp38\\Body\r\n", "", ""},
+        {"a reference of 1 MiB, cut where it is held", "1.3\r\ngp38\\" + bigLine + "\r\nx\r\n", "",
+         "error: Could not find a kuid for gp38_hi_dyn_qqqq"},
         {"a reference without a backslash", "1.3\r\ngp38\r\n", "",
          "error: Could not find a kuid for \r\nskin not upgraded."},
         {"a reference to a template part nobody has", "1.3\r\ngp38\\Wings\r\n", "",
@@ -244,17 +248,70 @@ TEST_F(Hostile, FoldersNamedLikeTheFilesAreFolders) {
     EXPECT_TRUE(fs::is_directory(Host(kTrains + u"folder/skin.dat")));
 }
 
-// Where skin.dat.tmp is a folder, the temporary cannot be made: the run ends
-// with one message that names it, and skin.dat is as it was.
-TEST_F(Hostile, AFolderInThePlaceOfTheTemporary) {
-    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
-    temp.MakeFolder(Rel(kTrains + u"skin/skin.dat.tmp"));
-    const RunOutcome run = Update();
-    EXPECT_FALSE(run.finished);
-    ASSERT_EQ(run.messages.size(), 1u);
-    EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not create ")) << run.messages[0];
-    EXPECT_NE(run.messages[0].find("skin\\skin.dat.tmp: "), std::string::npos) << run.messages[0];
-    EXPECT_EQ(SkinNow(u"skin"), "1.3\r\ngp38\\Body\r\n");
+// Whatever lies at skin.dat.tmp is only ever removed as a name at that skin's
+// turn, never written through and never opened: a folder or a FIFO there ends
+// the run with one message that names it, and skin.dat is as it was. A later
+// skin's stale skin.dat.tmp is byte for byte as it was when the run ends
+// before that skin's turn.
+TEST_F(Hostile, WhatLiesInThePlaceOfTheTemporary) {
+    struct Case {
+        const char* kind;
+        std::function<void(const HostileInstall&)> make;  // at skin "b"
+        bool ends;
+    };
+    const Case cases[] = {
+        {"an old temporary",
+         [](const HostileInstall& i) { i.Write(kTrains + u"b/skin.dat.tmp", "half of it"); },
+         false},
+        {"a folder",
+         [](const HostileInstall& i) { i.temp.MakeFolder(i.Rel(kTrains + u"b/skin.dat.tmp")); },
+         true},
+#ifndef _WIN32
+        {"Linux: a FIFO",
+         [](const HostileInstall& i) {
+             ASSERT_EQ(::mkfifo(i.Host(kTrains + u"b/skin.dat.tmp").c_str(), 0666), 0);
+         },
+         true},
+        {"Linux: a link to a file outside",
+         [](const HostileInstall& i) {
+             i.Write(u"outside.dat", "the player's");
+             fs::create_symlink(i.Host(u"outside.dat"), i.Host(kTrains + u"b/skin.dat.tmp"));
+         },
+         false},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        HostileInstall install;
+        for (const char16_t* skin : {u"a", u"b", u"c", u"d"})
+            install.Skin(skin, "1.3\r\ngp38\\Body\r\n");
+        install.Write(kTrains + u"c/skin.dat.tmp", "stale, of a later skin");
+        install.Write(kTrains + u"d/skin.dat.tmp", "stale too");
+        c.make(install);
+        const RunOutcome run = install.Update();
+        EXPECT_EQ(run.finished, !c.ends);
+        EXPECT_EQ(install.SkinNow(u"a"), kNew);
+        if (c.ends) {
+            ASSERT_EQ(run.messages.size(), 1u);
+            EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not create ")) << run.messages[0];
+            EXPECT_NE(run.messages[0].find("b\\skin.dat.tmp: "), std::string::npos)
+                << run.messages[0];
+            for (const char16_t* skin : {u"b", u"c", u"d"})
+                EXPECT_EQ(install.SkinNow(skin), "1.3\r\ngp38\\Body\r\n");
+            EXPECT_EQ(install.Read(kTrains + u"c/skin.dat.tmp"), "stale, of a later skin");
+            EXPECT_EQ(install.Read(kTrains + u"d/skin.dat.tmp"), "stale too");
+        } else {
+            EXPECT_EQ(run.messages, Messages{kDone});
+            for (const char16_t* skin : {u"b", u"c", u"d"}) {
+                EXPECT_EQ(install.SkinNow(skin), kNew);
+                EXPECT_FALSE(fs::exists(fs::symlink_status(
+                    install.Host(kTrains + std::u16string(skin) + u"/skin.dat.tmp"))));
+            }
+            if (fs::exists(install.Host(u"outside.dat"))) {
+                EXPECT_EQ(install.Read(u"outside.dat"), "the player's");
+            }
+        }
+    }
 }
 
 TEST_F(Hostile, NamesOutsideTheBasicMultilingualPlane) {
@@ -351,8 +408,19 @@ TEST_F(Hostile, LinuxLinksLeadingOutOfTheInstall) {
     fs::create_directory_symlink(outside.Host(u"skin"), Host(kTrains + u"linked_folder"));
     fs::create_directories(Host(kTrains + u"linked_file"));
     fs::create_symlink(outside.Host(u"other.dat"), Host(kTrains + u"linked_file/skin.dat"));
+    // Two names for one folder: upgraded once, as one skin at a time would.
+    Skin(u"target", "1.3\r\ngp38\\Body\r\n");
+    fs::create_directory_symlink("target", Host(kTrains + u"alias"));
+    // A name Windows cannot hold is no folder of the install, and no path.
+    const std::string victim = "1.3\r\ngp38\\Body\r\nvictim\r\n";
+    Write(u"Korvash/World/Custom/evil/skin.dat", victim);
+    fs::create_directories(Host(kTrains) / "..\\evil");
+    WriteBytes(Host(kTrains) / "..\\evil" / "skin.dat", victim);
     const RunOutcome run = Update();
     EXPECT_EQ(run.messages, Messages{kDone});
+    EXPECT_EQ(SkinNow(u"target"), kNew);
+    EXPECT_EQ(Read(u"Korvash/World/Custom/evil/skin.dat"), victim);
+    EXPECT_EQ(ReadBytes(Host(kTrains) / "..\\evil" / "skin.dat"), victim);
     EXPECT_TRUE(fs::is_symlink(Host(kTrains + u"linked_folder")));
     EXPECT_EQ(outside.Read(u"skin/skin.dat"), kNew + "out\r\n");
     EXPECT_FALSE(fs::is_symlink(Host(kTrains + u"linked_file/skin.dat")));
