@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/failure.h"
 #include "tests/support/faulty_files.h"
 #include "tests/support/recording_view.h"
@@ -29,12 +31,14 @@ class Descriptor : public ::testing::Test {
 
     // What the update run did to the one skin, as seen from outside.
     UpgradeOutcome Upgrade(platform::FileSystem& files, const std::u16string& skin = u"MySkin") {
-        const std::string before =
-            temp.Exists(skin + u"/skin.dat") ? temp.Read(skin + u"/skin.dat") : "";
+        auto descriptor = [&] {
+            const std::u16string file = skin + u"/skin.dat";
+            return std::filesystem::is_regular_file(temp.Host(file)) ? temp.Read(file) : "";
+        };
+        const std::string before = descriptor();
         const std::size_t told = view.events.size();
         UpgradeSkinDescriptors(files, table, view, pool, {temp.Path(skin)}, {});
-        if (temp.Exists(skin + u"/skin.dat") && temp.Read(skin + u"/skin.dat") != before)
-            return UpgradeOutcome::Upgraded;
+        if (descriptor() != before) return UpgradeOutcome::Upgraded;
         if (view.events.size() != told) return UpgradeOutcome::KuidMissing;
         return temp.Exists(skin + u"/skin.dat.tmp") ? UpgradeOutcome::NotCandidate
                                                     : UpgradeOutcome::NoReference;
