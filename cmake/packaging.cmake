@@ -12,6 +12,14 @@ set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
+# The same bytes for one commit, whatever the folder, the time, the user, the
+# umask or the time zone: times from SOURCE_DATE_EPOCH
+# (cmake/package-epoch.cmake), and each package rewritten without owners or
+# the umask's modes (cmake/normalize.cmake).
+set(CPACK_DSU_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_DSU_NORMALIZE "${PROJECT_SOURCE_DIR}/packaging/normalize")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/package-epoch.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/normalize.cmake")
 
 if(WIN32)
   # Everything in one folder, README and licence as text a double click opens.
