@@ -69,15 +69,12 @@ void ScanFolderKuids(platform::FileSystem& files, colFolderKuids& table, const s
     // its turn, a failure (too many files open, say) is not final.
     auto prepare = [&](std::size_t i, bool atItsTurn) {
         if (!atItsTurn) return read(i);
-        std::optional<Registration> registration;
-        BestEffort([&] {
-            try {
-                registration = read(i);
-            } catch (const std::bad_alloc&) {
-                throw platform::FileError(u"read", subfolders[i], u"Not enough memory");
-            }
-        });
-        return registration;
+        try {
+            return read(i);
+        } catch (const platform::Failure&) {
+        } catch (const std::bad_alloc&) {
+        }
+        return std::optional<Registration>{};
     };
     // The first registration of a name stays, so the order of the listing
     // decides, not the order in which the reads finish.

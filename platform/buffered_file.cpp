@@ -73,8 +73,9 @@ bool BufferedTextReader::ReadTrimmedLineUpTo(std::string& line, std::size_t limi
         whole = false;
         return left;
     };
-    // Spaces ahead of the first other byte are dropped, and a run of spaces is only counted until a
-    // byte behind it shows that it is not the line's tail: neither is ever stored.
+    // Spaces ahead of the first other byte are dropped, and a run of spaces
+    // is only counted until a byte behind it shows that it is not the line's
+    // tail: neither is ever stored.
     bool started = false;
     std::size_t heldSpaces = 0;
     auto keep = [&](const char* data, std::size_t n) {

@@ -162,8 +162,6 @@ class HeldFolders {
         std::shared_ptr<const void> keep;  // the held folder's descriptor stays open
     };
 
-    // Holds the folder found at `found` for the paths that callers spell
-    // `host`, which may differ from it in letter case.
     // Holds the folder open at `fd` for the paths that callers spell `host`,
     // which may differ from its name in letter case.
     void Hold(const std::string& host, int fd) {
@@ -281,12 +279,18 @@ class PosixReader final : public BufferedTextReader {
 };
 
 // Writes all of `data`, however many calls it takes; false, with errno set,
-// when a write fails.
-bool WriteAll(int fd, const char* data, std::size_t size) {
+// when a write fails. The space of kept files may be what the disk lacks:
+// they are freed once before a write fails for want of it.
+bool WriteAll(int fd, const char* data, std::size_t size, KeptFiles& kept) {
+    bool freed = false;
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
+            if (!freed && ForWantOfRoom(errno) && kept.Release(static_cast<std::size_t>(-1))) {
+                freed = true;
+                continue;
+            }
             return false;
         }
         data += n;
@@ -302,21 +306,7 @@ class PosixWriter final : public BufferedTextWriter {
 
   protected:
     void WriteRaw(const char* data, std::size_t size) override {
-        bool freed = false;
-        while (size > 0) {
-            const ssize_t n = ::write(fd_.get(), data, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                // The space of kept files may be what the disk lacks.
-                if (ForWantOfRoom(errno) && !freed && kept_.Release(static_cast<std::size_t>(-1))) {
-                    freed = true;
-                    continue;
-                }
-                Fail(u"write", Path(), errno);
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
+        if (!WriteAll(fd_.get(), data, size, kept_)) Fail(u"write", Path(), errno);
     }
     void SyncRaw() override {
         if (kept_.Retried([&] { return ::fsync(fd_.get()); }) != 0) Fail(u"write", Path(), errno);
@@ -377,7 +367,7 @@ class PosixFileSystem final : public ListingFileSystem {
                 if (n < 0 && errno == EINTR) continue;
                 if (n < 0) Fail(u"copy", source, errno);
                 if (n == 0) break;
-                if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n)))
+                if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n), kept_))
                     Fail(u"copy", target, errno);
             }
             if (kept_.Retried([&] { return ::fsync(out.get()); }) != 0)
@@ -454,10 +444,16 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
     std::optional<FileStamp> StampOf(const std::u16string& path) override {
-        const std::string host = ResolveCase(Host(path));
-        const auto at = held_.Find(host);
+        // The name as spelt first: the case is matched only when it misses.
         struct stat st;
-        if (::fstatat(at.dir, at.path, &st, 0) != 0) return std::nullopt;
+        auto statAt = [&](const std::string& host) {
+            const auto at = held_.Find(host);
+            return ::fstatat(at.dir, at.path, &st, 0) == 0;
+        };
+        const std::string host = Host(path);
+        if (!statAt(host) &&
+            !((errno == ENOENT || errno == ENOTDIR) && statAt(ResolveMissing(host))))
+            return std::nullopt;
         return StampOfStat(st);
     }
 

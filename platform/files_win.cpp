@@ -201,9 +201,8 @@ class WinFileSystem final : public ListingFileSystem {
 
     void CopyFile(const std::u16string& source, const std::u16string& target) override {
         // The copy is written beside the target and swapped in whole, so that
-        // the target is never left half-written.
-        // Under a new name, made exclusively, so that it takes the place of
-        // no file of the player's.
+        // the target is never left half-written; under a new name, made
+        // exclusively, so that it takes the place of no file of the player's.
         const std::u16string from = SystemPath(source);
         RemoveLeftoversOf(target);
         std::u16string temporary;
@@ -213,8 +212,10 @@ class WinFileSystem final : public ListingFileSystem {
                          [&] { return CopyFileW(Wide(from), Wide(temporary), TRUE); }))
                 break;
             const DWORD error = GetLastError();
-            if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && tries < 8)
-                continue;
+            const bool clash = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+            if (clash && tries < 8) continue;
+            // A clash is another's file; anything else may have left a part.
+            if (!clash) Delete(temporary);
             Fail(u"copy", source, error);
         }
         // CopyFileW leaves the data in the cache; renamed into place before it

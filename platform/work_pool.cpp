@@ -1,5 +1,6 @@
 #include "platform/work_pool.h"
 
+#include <new>
 #include <system_error>
 
 namespace dsu::platform {
@@ -9,8 +10,9 @@ WorkPool::WorkPool(std::size_t threads) {
         threads_.reserve(threads);
         for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
-        // Fewer threads do the same work, only more slowly.
-    } catch (const std::bad_alloc&) {
+        // A thread the system cannot start: fewer do the same work, only
+        // more slowly.
+    } catch (const std::bad_alloc&) {  // likewise, for want of memory
     }
 }
 
