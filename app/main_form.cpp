@@ -65,6 +65,10 @@ bool frmMain::Load() {
 
         if (host.empty()) return End(u"Trains could not be found.  You may have to reinstall.");
         if (paint.empty()) return End(u"Dyvenhall could not be found.  You may have to reinstall.");
+        // Two programs at once on one install would each take the other's
+        // work for a change made meanwhile.
+        claim_ = files_.ClaimFolder(mainPath_ + kSkinsFolder);
+        if (!claim_) return End(kAlreadyRunning);
         SurveySkins();
     });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ inline constexpr char16_t kPaintAppPathsKey[] =
 // closed output. Safe to call from a signal handler.
 void RequestStop() noexcept;
 inline constexpr char16_t kStopped[] = u"The update was stopped.";
+inline constexpr char16_t kAlreadyRunning[] =
+    u"Another Dyvenhall Skin Updater is working on these skins. Let it finish, then try again.";
 
 class frmMain {
   public:
@@ -81,6 +84,7 @@ class frmMain {
     kuids::colFolderKuids folderKuids_;
     int exitCode_ = 0;
     bool ended_ = false;
+    std::shared_ptr<void> claim_;   // the skins folder, while the window lives
     platform::WorkPool readPool_;   // the survey and the scans
     platform::WorkPool writePool_;  // the update run and its flushes
 };

@@ -104,6 +104,12 @@ class FileSystem {
     // The stamp of the file at `path`; nullopt when there is none or it
     // cannot be had.
     virtual std::optional<FileStamp> StampOf(const std::u16string& path) = 0;
+    // Claims `folder` while the handle returned lives, without writing
+    // anything into it, so that a second program working on the same folder
+    // is told. Null when another holds it. A claim that cannot be made is
+    // granted all the same, as the folder's own operations then report what
+    // is wrong.
+    virtual std::shared_ptr<void> ClaimFolder(const std::u16string& folder) = 0;
 };
 
 // A copy is written beside its target under the target's name, this text and

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -441,6 +442,15 @@ class PosixFileSystem final : public ListingFileSystem {
         }
         if (fd < 0) Fail(u"create", path, errno);
         return std::make_unique<PosixWriter>(path, fd, kept_);
+    }
+
+    // An advisory lock on the folder itself, which every program that takes
+    // one sees, whichever name it reached the folder by.
+    std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
+        auto dir = std::make_shared<Fd>(OpenFolderFd(ResolveCase(Host(folder))));
+        if (dir->get() >= 0 && ::flock(dir->get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            return nullptr;
+        return dir;  // open, and so locked, while it lives
     }
 
     std::optional<FileStamp> StampOf(const std::u16string& path) override {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <utility>
@@ -278,6 +279,23 @@ class WinFileSystem final : public ListingFileSystem {
         }
         if (h == INVALID_HANDLE_VALUE) Fail(u"create", path);
         return std::make_unique<WinWriter>(path, h);
+    }
+
+    // A named mutex of the session for the folder, known by its full path
+    // folded to one case: a mutex name holds no backslash, so the path is
+    // hashed into it.
+    std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
+        std::uint64_t hash = 14695981039346656037u;  // FNV-1a
+        for (const char16_t c : FoldCase(SystemPath(ResolvePath(folder)))) {
+            hash ^= c;
+            hash *= 1099511628211u;
+        }
+        std::u16string name = u"Local\\DyvenhallSkinUpdater-";
+        for (int shift = 60; shift >= 0; shift -= 4)
+            name += u"0123456789abcdef"[(hash >> shift) & 15];
+        auto mutex = std::make_shared<Handle>(CreateMutexW(nullptr, FALSE, Wide(name)));
+        if (mutex->valid() && GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+        return mutex;  // open while it lives
     }
 
     std::optional<FileStamp> StampOf(const std::u16string& path) override {

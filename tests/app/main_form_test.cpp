@@ -41,6 +41,7 @@ TEST(MainForm, AMissingInstallEndsBeforeTheWindowIsShown) {
         const char* name;
         AppPaths values;
         std::string message;
+        bool claimed = false;  // another program works on the skins folder
     };
     const std::string trains = "error: Trains could not be found.  You may have to reinstall.";
     const std::string paint = "error: Dyvenhall could not be found.  You may have to reinstall.";
@@ -51,11 +52,22 @@ TEST(MainForm, AMissingInstallEndsBeforeTheWindowIsShown) {
         {"empty text", {kHost, "\"\""}, paint},
         {"expandable text", {"str(2):\"C:\\\\Games\\\\Korvash\"", kPaint}, trains},
         {"dword", {kHost, "dword:00000001"}, paint},
+        {"another updater on these skins",
+         {kHost, kPaint},
+         "error: " + platform::ToUtf8(kAlreadyRunning),
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Installs run(c.values);
         run.prefix.MakeFolder(u"Games/Korvash/World/Custom/Trains");
+        // Reached under another letter case, as by another program.
+        const auto other = platform::MakePosixFileSystem(run.prefix.Prefix());
+        const auto claim =
+            c.claimed ? other->ClaimFolder(u"c:\\games\\korvash\\world\\custom\\TRAINS") : nullptr;
+        if (c.claimed) {
+            ASSERT_NE(claim, nullptr);
+        }
         frmMain form(*run.files, *run.registry, run.view);
         EXPECT_FALSE(form.Load());
         EXPECT_EQ(run.view.events, (Events{c.message, "close"}));

@@ -209,6 +209,14 @@ TEST_P(Files, FolderCopyAndDeleteOperations) {
     fs->DeleteFile(temp.Path(u"src"));
     EXPECT_FALSE(temp.Exists(u"src"));
     EXPECT_THROW(fs->DeleteFile(temp.Path(u"src")), FileError);
+
+    // A folder claimed by one is refused to another until the claim is let go.
+    auto second = MakeSystemFileSystem();
+    auto claim = fs->ClaimFolder(temp.Path(u"made"));
+    EXPECT_NE(claim, nullptr);
+    EXPECT_EQ(second->ClaimFolder(temp.Path(u"MADE")), nullptr);
+    claim.reset();
+    EXPECT_NE(second->ClaimFolder(temp.Path(u"made")), nullptr);
 }
 
 TEST_P(Files, FailuresNameTheOperationPathAndReason) {

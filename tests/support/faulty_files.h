@@ -80,6 +80,9 @@ class FaultyFileSystem final : public platform::FileSystem {
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path,
                                                        platform::Existing existing) override;
     std::optional<platform::FileStamp> StampOf(const std::u16string& path) override;
+    std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
+        return inner_.ClaimFolder(folder);
+    }
 
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);

@@ -66,6 +66,10 @@ class SimulatedDisk final : public platform::ListingFileSystem {
     std::unique_ptr<platform::TextWriter> CreateWriter(const std::u16string& path,
                                                        platform::Existing existing) override;
     std::optional<platform::FileStamp> StampOf(const std::u16string& path) override;
+    // One program works on the modelled disk.
+    std::shared_ptr<void> ClaimFolder(const std::u16string&) override {
+        return std::make_shared<int>();
+    }
 
     // A rename that never replaces an existing `to` (link(2) then unlink(2)
     // on Linux): the old way of putting a rewritten descriptor in place,
