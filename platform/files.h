@@ -116,6 +116,10 @@ class FileSystem {
 // 16 random hexadecimal digits: a name no file of a player's has, so that a
 // later copy onto the same target may take away one left by a run cut short.
 inline constexpr std::u16string_view kCopyMark = u".dsu.";
+// kCopyMark and new random digits, to follow a target's name.
+std::u16string NewCopySuffix();
+// `value` as 16 hexadecimal digits.
+std::u16string HexDigits(std::uint64_t value);
 inline bool IsCopyLeftover(std::u16string_view name, std::u16string_view target) {
     if (name.size() != target.size() + kCopyMark.size() + 16 || !name.starts_with(target) ||
         name.substr(target.size(), kCopyMark.size()) != kCopyMark)

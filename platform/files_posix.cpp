@@ -9,13 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -321,16 +319,6 @@ class PosixWriter final : public BufferedTextWriter {
     KeptFiles& kept_;
 };
 
-// A suffix for a temporary name that no file of a player's has.
-std::string RandomSuffix() {
-    static std::mutex mutex;
-    static std::mt19937_64 random{std::random_device{}()};
-    std::lock_guard lock(mutex);
-    char text[24];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
-    return text;
-}
-
 class PosixFileSystem final : public ListingFileSystem {
   public:
     explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
@@ -356,7 +344,7 @@ class PosixFileSystem final : public ListingFileSystem {
         std::string temporary;
         Fd out;
         for (int tries = 0; out.get() < 0; ++tries) {
-            temporary = host + ToUtf8(kCopyMark) + RandomSuffix();
+            temporary = host + ToUtf8(NewCopySuffix());
             out.reset(CreateNew(temporary));
             if (out.get() < 0 && (errno != EEXIST || tries == 8)) Fail(u"copy", target, errno);
         }

@@ -2,8 +2,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
-#include <random>
 #include <utility>
 
 #include "platform/buffered_file.h"
@@ -112,17 +110,6 @@ bool StampOfHandle(HANDLE h, FileStamp& stamp) {
     return true;
 }
 
-// A suffix for a temporary name that no file of a player's has.
-std::u16string RandomSuffix() {
-    static std::mutex mutex;
-    static std::mt19937_64 random{std::random_device{}()};
-    std::lock_guard lock(mutex);
-    const std::uint64_t value = random();
-    std::u16string text;
-    for (int shift = 60; shift >= 0; shift -= 4) text += u"0123456789abcdef"[(value >> shift) & 15];
-    return text;
-}
-
 class WinReader final : public BufferedTextReader {
   public:
     WinReader(std::u16string path, HANDLE h) : BufferedTextReader(std::move(path)), h_(h) {}
@@ -208,7 +195,7 @@ class WinFileSystem final : public ListingFileSystem {
         RemoveLeftoversOf(target);
         std::u16string temporary;
         for (int tries = 0;; ++tries) {
-            temporary = SystemPath(target + std::u16string(kCopyMark) + RandomSuffix());
+            temporary = SystemPath(target + NewCopySuffix());
             if (Retrying(clock_, {&from, &temporary},
                          [&] { return CopyFileW(Wide(from), Wide(temporary), TRUE); }))
                 break;
@@ -285,14 +272,8 @@ class WinFileSystem final : public ListingFileSystem {
     // folded to one case: a mutex name holds no backslash, so the path is
     // hashed into it.
     std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
-        std::uint64_t hash = 14695981039346656037u;  // FNV-1a
-        for (const char16_t c : FoldCase(SystemPath(ResolvePath(folder)))) {
-            hash ^= c;
-            hash *= 1099511628211u;
-        }
-        std::u16string name = u"Local\\DyvenhallSkinUpdater-";
-        for (int shift = 60; shift >= 0; shift -= 4)
-            name += u"0123456789abcdef"[(hash >> shift) & 15];
+        const std::u16string name = u"Local\\DyvenhallSkinUpdater-" +
+                                    HexDigits(FoldedHash{}(SystemPath(ResolvePath(folder))));
         auto mutex = std::make_shared<Handle>(CreateMutexW(nullptr, FALSE, Wide(name)));
         if (mutex->valid() && GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
         return mutex;  // open while it lives

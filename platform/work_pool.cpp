@@ -1,7 +1,6 @@
 #include "platform/work_pool.h"
 
-#include <new>
-#include <system_error>
+#include <exception>
 
 namespace dsu::platform {
 
@@ -9,10 +8,9 @@ WorkPool::WorkPool(std::size_t threads) {
     try {
         threads_.reserve(threads);
         for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-        // A thread the system cannot start: fewer do the same work, only
-        // more slowly.
-    } catch (const std::bad_alloc&) {  // likewise, for want of memory
+    } catch (const std::exception&) {
+        // A thread the system cannot start (std::system_error, or bad_alloc
+        // for want of memory): fewer do the same work, only more slowly.
     }
 }
 

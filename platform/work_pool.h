@@ -16,7 +16,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -32,11 +31,10 @@ inline constexpr std::size_t kReadThreads = 8;
 // keep paying (a large update run took an eighth less time on 16 than on 8).
 inline constexpr std::size_t kWriteThreads = 16;
 
-// How many items InOrder prepares ahead of the one committed: a window of
-// prepared descriptors, each holding a temporary file and its disk space;
-// and of small results (a flag, a kuid text), enough that the pool never
-// waits on the calling thread, whose share of a busy processor would
-// otherwise set the pace.
+// How many items InOrder prepares ahead of the one committed: descriptors,
+// each holding a temporary file and its disk space; and small results (a
+// flag, a kuid text), enough that the pool never waits on the calling
+// thread, whose share of a busy processor would otherwise set the pace.
 inline constexpr std::size_t kDescriptorsAhead = 32 * kWriteThreads;
 inline constexpr std::size_t kSmallResultsAhead = 8192;
 
@@ -50,10 +48,8 @@ class WorkPool {
     WorkPool& operator=(const WorkPool&) = delete;
 
     std::size_t Threads() const { return threads_.size(); }
-    // Queues `task`. A thread that takes a task wakes the next while tasks
-    // are left: the system places a thread woken by a running one on an idle
-    // processor, while a burst of wake-ups from one thread tended to queue
-    // them all on the same one.
+    // Queues `task`. A thread that takes one wakes the next while tasks are
+    // left: a burst of wake-ups from one thread queued them on one processor.
     void Post(std::function<void()> task);
 
   private:
@@ -68,50 +64,46 @@ class WorkPool {
 
 // Runs prepare(i, false) for every i below `count` on the pool, at most
 // `ahead` items beyond the first not yet committed, and commit(i, result) on
-// the calling thread in order of i. `wait` runs on the calling thread while
-// it waits (a window's keep-alive).
+// the calling thread in order of i; `wait` runs there while it waits (a
+// window's keep-alive).
 //
-// Work ahead of its turn is speculative. A prepare that throws there is not
-// final, nor is a result that commit refuses (returns false for, as stale):
-// at its turn, whatever was prepared beyond it is discarded, and prepare(i,
+// Work ahead of its turn is speculative. A prepare that throws there, or a
+// result that commit refuses (returns false for, as stale), is not final: at
+// its turn, whatever was prepared beyond it is discarded, and prepare(i,
 // true) runs again on the calling thread with nothing else in flight; only
-// what that throws goes on, and commit takes what it returns. When commit,
-// such a prepare or `wait` throws, every prepare under way is waited for and
-// each result not committed goes to discard(result), which must not throw;
-// then the exception goes on.
+// what that throws goes on. When commit, such a prepare or `wait` throws,
+// every prepare under way is waited for and each result not committed goes
+// to discard(result), which must not throw; then the exception goes on.
 template <class Prepare, class Commit, class Discard>
 void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& prepare,
              Commit&& commit, Discard&& discard, const std::function<void()>& wait = {}) {
     using Result = std::invoke_result_t<Prepare&, std::size_t, bool>;
-    struct Outcome {
-        std::optional<Result> result;
+    // The results of a run of items, up to the first that threw.
+    struct Run {
+        std::vector<Result> results;
         std::exception_ptr error;
     };
-    using Run = std::vector<Outcome>;
     // Items go to the pool a few at a time: handing one over costs more than
     // preparing it when it is cached, while one slow cold read holds up only
     // the rest of its run.
     const std::size_t perRun =
         std::clamp<std::size_t>(ahead / (8 * std::max<std::size_t>(pool.Threads(), 1)), 1, 16);
-    // The oldest run first; each covers the items after the one before it.
-    std::deque<std::future<Run>> inFlight;
-    std::size_t posted = 0;  // the first item not yet handed to the pool
-    // Set while in-flight work is being given up, so that runs not yet
-    // started end at once.
-    std::atomic<bool> giveUp = false;
+    std::deque<std::future<Run>> inFlight;  // the oldest first
+    std::size_t posted = 0;                 // the first item not yet handed over
+    std::atomic<bool> giveUp = false;       // runs not yet started end at once
 
     auto post = [&](std::size_t committed) {
         while (posted < count && posted - committed < std::max<std::size_t>(ahead, 1)) {
             const std::size_t first = posted;
             const std::size_t n = std::min(perRun, count - first);
             auto task = std::make_shared<std::packaged_task<Run()>>([&, first, n] {
-                Run run(n);
-                for (std::size_t k = 0; k < n && !giveUp.load(std::memory_order_relaxed); ++k) {
-                    try {
-                        run[k].result.emplace(prepare(first + k, false));
-                    } catch (...) {
-                        run[k].error = std::current_exception();
-                    }
+                Run run;
+                try {
+                    run.results.reserve(n);
+                    for (std::size_t k = 0; k < n && !giveUp.load(std::memory_order_relaxed); ++k)
+                        run.results.push_back(prepare(first + k, false));
+                } catch (...) {
+                    run.error = std::current_exception();
                 }
                 return run;
             });
@@ -121,8 +113,7 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
         }
     };
     auto discardFrom = [&](Run& run, std::size_t k) {
-        for (; k < run.size(); ++k)
-            if (run[k].result) discard(*run[k].result);
+        for (; k < run.results.size(); ++k) discard(run.results[k]);
     };
     // The tasks refer to this frame: all of them end before it does, and
     // before a discard that throws all the same (a test's power cut) can
@@ -152,28 +143,22 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             while (inFlight.front().wait_for(std::chrono::milliseconds(20)) !=
                    std::future_status::ready)
                 if (wait) wait();
-            std::future<Run> oldest = std::move(inFlight.front());
+            run = inFlight.front().get();
             inFlight.pop_front();
-            run = oldest.get();
-            for (k = 0; k < run.size(); ++k, ++i) {
-                Outcome& item = run[k];
-                if (!item.error) {
-                    if (commit(i, *item.result)) continue;
-                    discard(*item.result);
-                }
-                giveUpInFlight();
-                discardFrom(run, k + 1);
-                run.clear();
-                posted = i + 1;
-                Result alone = prepare(i, true);
-                commit(i, alone);
-                ++i;
-                break;
-            }
+            for (k = 0; k < run.results.size() && commit(i, run.results[k]); ++k) ++i;
+            if (k == run.results.size() && !run.error) continue;
+            // Item i failed ahead of its turn, or its result was stale.
+            giveUpInFlight();
+            discardFrom(run, k);
+            run = {};
+            posted = i + 1;
+            Result alone = prepare(i, true);
+            commit(i, alone);
+            ++i;
         }
     } catch (...) {
         giveUpInFlight();
-        if (k < run.size()) discardFrom(run, k + 1);
+        discardFrom(run, k + 1);
         throw;
     }
 }

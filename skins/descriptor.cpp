@@ -1,6 +1,7 @@
 #include "skins/descriptor.h"
 
 #include <new>
+#include <utility>
 
 #include "platform/failure.h"
 #include "platform/paths.h"
@@ -38,6 +39,17 @@ std::u16string ApplyTemplatePrefixRule(std::u16string_view reference) {
 
 namespace {
 
+// One skin's rewrite as far as it can go beside other skins': its new
+// descriptor complete and flushed in skin.dat.tmp, its messages held back.
+struct PreparedDescriptor {
+    UpgradeOutcome outcome = UpgradeOutcome::NotCandidate;
+    std::u16string descriptor;  // skin.dat
+    std::u16string temporary;   // skin.dat.tmp, waiting when Upgraded
+    std::vector<std::pair<std::u16string, platform::MessageKind>> messages;
+    platform::FileStamp read;  // of the skin.dat it was made from
+    bool atItsTurn = false;    // made with nothing later in flight
+};
+
 // Keeps the messages of a skin prepared on a work thread for the ordered pass.
 class HeldMessages final : public platform::MessageSink {
   public:
@@ -50,14 +62,18 @@ class HeldMessages final : public platform::MessageSink {
     PreparedDescriptor& prepared_;
 };
 
-}  // namespace
-
 // A reference longer than this names no folder the table can hold: it is
 // kept only up to here, and so misses. Lines behind it are copied a block at
 // a time, so that no line is ever held whole.
 constexpr std::size_t kMaxReference = 32 * 1024;
 constexpr std::size_t kCopyBlock = 64 * 1024;
 
+// Reads skin.dat, makes skin.dat.tmp, translates the reference and writes
+// and flushes the rest. The messages are held for the commit, so that they
+// come in the skins' order. A failed file operation throws FileError, and
+// skin.dat.tmp is then gone. At its turn, nothing later is in flight and a
+// skin.dat.tmp already there is replaced; ahead of it, such a file fails the
+// prepare and is left as it was.
 PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
                                          const kuids::colFolderKuids& table,
                                          const std::u16string& skinFolder, bool atItsTurn) {
@@ -82,12 +98,15 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
         writer.reset();
         if (made) BestEffort([&] { files.DeleteFile(temporary); });
     };
-    // Gives the skin up on its own: skin.dat.tmp goes as a step of its own.
-    auto leave = [&](UpgradeOutcome outcome) {
+    auto closeBoth = [&] {
         writer->Close();
         writer.reset();
         reader->Close();
         reader.reset();
+    };
+    // Gives the skin up on its own: skin.dat.tmp goes as a step of its own.
+    auto leave = [&](UpgradeOutcome outcome) {
+        closeBoth();
         files.DeleteFile(temporary);
         made = false;
         prepared.outcome = outcome;
@@ -122,10 +141,7 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
         // On stable storage before it takes the place of skin.dat: a power cut
         // must never leave an empty or partial descriptor.
         writer->Flush();
-        writer->Close();
-        writer.reset();
-        reader->Close();
-        reader.reset();
+        closeBoth();
         prepared.outcome = UpgradeOutcome::Upgraded;
     } catch (const platform::Failure&) {
         abandon();
@@ -137,6 +153,15 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
     return prepared;
 }
 
+// Takes away the skin.dat.tmp of a skin that is not to be committed, so that
+// it stays exactly as it was. Best-effort.
+void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor& prepared) {
+    if (prepared.outcome != UpgradeOutcome::Upgraded) return;
+    BestEffort([&] { files.DeleteFile(prepared.temporary); });
+}
+
+// Shows the skin's messages, then puts skin.dat.tmp in the place of skin.dat
+// (durable only after FlushReplace of skin.dat).
 UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
                                     const PreparedDescriptor& prepared) {
     for (const auto& [text, kind] : prepared.messages) messages.ShowMessage(text, kind);
@@ -149,13 +174,6 @@ UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::Messa
     }
     return UpgradeOutcome::Upgraded;
 }
-
-void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor& prepared) {
-    if (prepared.outcome != UpgradeOutcome::Upgraded) return;
-    BestEffort([&] { files.DeleteFile(prepared.temporary); });
-}
-
-namespace {
 
 // Concurrent flushes of one file system are committed together.
 void FlushReplaces(platform::FileSystem& files, platform::WorkPool& pool,

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "kuids/folder_kuids.h"
@@ -35,34 +34,6 @@ enum class UpgradeOutcome {
     KuidMissing,  // the user has been told; skin.dat unchanged
     NoReference,  // a version "1.3" skin.dat without a second line; unchanged
 };
-
-// One skin's rewrite as far as it can go beside other skins': its new
-// descriptor complete and flushed in skin.dat.tmp, its messages held back.
-struct PreparedDescriptor {
-    UpgradeOutcome outcome = UpgradeOutcome::NotCandidate;
-    std::u16string descriptor;  // skin.dat
-    std::u16string temporary;   // skin.dat.tmp, waiting when Upgraded
-    std::vector<std::pair<std::u16string, platform::MessageKind>> messages;
-    platform::FileStamp read;  // of the skin.dat it was made from
-    bool atItsTurn = false;    // made with nothing later in flight
-};
-
-// Reads skin.dat, makes skin.dat.tmp, translates the reference and writes
-// and flushes the rest. Shows nothing: the messages are kept for
-// CommitSkinDescriptor, so that they come in the skins' order. A failed file
-// operation throws FileError, and skin.dat.tmp is then gone. `atItsTurn`:
-// nothing later is in flight, and a skin.dat.tmp already there is replaced;
-// ahead of its turn, such a file fails the prepare and is left as it was.
-PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
-                                         const kuids::colFolderKuids& table,
-                                         const std::u16string& skinFolder, bool atItsTurn);
-// Shows the skin's messages, then puts skin.dat.tmp in the place of skin.dat
-// (durable only after FlushReplace of skin.dat).
-UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
-                                    const PreparedDescriptor& prepared);
-// Takes away the skin.dat.tmp of a skin that is not to be committed, so that
-// it stays exactly as it was. Best-effort.
-void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor& prepared);
 
 // Rewrites the skin.dat of each of `skinFolders` that is at version "1.3" to
 // version "1.5", in their order, up to the first failed file operation, which

@@ -23,63 +23,31 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     struct Case {
         const char* name;
-        std::size_t threads;
-        std::size_t count;
-        std::size_t ahead;
-        std::set<std::size_t> failAhead;    // prepares that throw ahead of their turn
-        std::size_t failAtItsTurn = kNone;  // ... and at their turn too
+        std::size_t threads = kWriteThreads;
+        std::size_t count = 2000;  // wraps a window of 512 several times
+        std::size_t ahead = kDescriptorsAhead;
+        std::set<std::size_t> failAhead = {};  // prepares that throw ahead of their turn
+        std::size_t failAtItsTurn = kNone;     // ... and at their turn too
         std::size_t commitFails = kNone;
         std::size_t commitRefuses = kNone;  // a stale result, refused once
         bool waitFails = false;
         const char* thrown = nullptr;
     };
-    // 2,000 items wrap a window of 512 several times.
     const Case cases[] = {
-        {"all committed", kWriteThreads, 2000, kDescriptorsAhead, {}},
-        {"small results", kReadThreads, 2000, kSmallResultsAhead, {}},
-        {"no pool threads", 0, 2000, kDescriptorsAhead, {}},
-        {"fewer items than threads", kWriteThreads, 3, kDescriptorsAhead, {}},
-        {"no items", kWriteThreads, 0, kDescriptorsAhead, {}},
-        {"failures ahead only", kWriteThreads, 2000, kDescriptorsAhead, {0, 7, 700, 1999}},
-        {"no pool threads, failures ahead only", 0, 2000, kDescriptorsAhead, {3, 1500}},
-        {"a failure at its turn ends the work",
-         kWriteThreads,
-         2000,
-         kDescriptorsAhead,
-         {600},
-         600,
-         kNone,
-         kNone,
-         false,
-         "prepare"},
-        {"a commit fails",
-         kWriteThreads,
-         2000,
-         kDescriptorsAhead,
-         {},
-         kNone,
-         20,
-         kNone,
-         false,
-         "commit"},
-        {"a stale result is made again",
-         kWriteThreads,
-         2000,
-         kDescriptorsAhead,
-         {},
-         kNone,
-         kNone,
-         900},
-        {"the keep-alive fails",
-         kWriteThreads,
-         2000,
-         kDescriptorsAhead,
-         {},
-         kNone,
-         kNone,
-         kNone,
-         true,
-         "wait"},
+        {.name = "all committed"},
+        {.name = "small results", .threads = kReadThreads, .ahead = kSmallResultsAhead},
+        {.name = "no pool threads", .threads = 0},
+        {.name = "fewer items than threads", .count = 3},
+        {.name = "no items", .count = 0},
+        {.name = "failures ahead only", .failAhead = {0, 7, 700, 1999}},
+        {.name = "no pool threads, failures ahead only", .threads = 0, .failAhead = {3, 1500}},
+        {.name = "a failure at its turn ends the work",
+         .failAhead = {600},
+         .failAtItsTurn = 600,
+         .thrown = "prepare"},
+        {.name = "a commit fails", .commitFails = 20, .thrown = "commit"},
+        {.name = "a stale result is made again", .commitRefuses = 900},
+        {.name = "the keep-alive fails", .waitFails = true, .thrown = "wait"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
