@@ -49,7 +49,8 @@ RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root);
 std::unique_ptr<platform::FileSystem> SystemFiles();
 
 // Entries of `now` that are neither as in `before` nor as in `done`. With
-// `leftovers`, a skin.dat.tmp or a copy's temporary of a run cut short passes.
+// `leftovers`, a skin.dat.tmp or a copy's temporary of a run cut short passes,
+// one made in the place of an old one too.
 std::vector<std::string> Deviations(const DiskTree& now, const DiskTree& before,
                                     const DiskTree& done, bool leftovers = false);
 

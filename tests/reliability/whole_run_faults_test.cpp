@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -147,6 +148,13 @@ TEST(WholeRunFaults, EveryFailedOperationIsHandledAsTheTableSays) {
         calls.insert({call.op, call.path.substr(clean.Path().size()), call.nth});
     }
     ASSERT_GT(calls.size(), 60u);
+    // skin.dat.tmp is made before the reference is looked up: a skin whose
+    // kuid is missing ends the run where it cannot be made.
+    for (const std::string& skin : kLeftAlone)
+        ASSERT_TRUE(calls.contains(
+            {Op::CreateWriter,
+             platform::FromUtf8("\\Korvash\\World\\Custom\\Trains\\" + skin + "\\skin.dat.tmp"),
+             1}));
 
     const std::string trainsTree = "Korvash/World/Custom/Trains/";
     std::set<std::string> skins;
@@ -227,6 +235,29 @@ TEST(WholeRunFaults, EveryFailedOperationIsHandledAsTheTableSays) {
     }
     // Every discipline was met.
     EXPECT_EQ(seen.size(), 3u);
+}
+
+// Another program's edit of a skin.dat read ahead of its turn is kept: the
+// skin is read again at its turn. The edit comes as the next skin is read
+// for the update; made after the replace, it is kept all the same.
+TEST(WholeRunFaults, AnEditMadeWhileTheRunGoesOnIsKept) {
+    TempFolder temp;
+    WriteTree(SmallInstall(), temp.Root());
+    auto files = SystemFiles();
+    FaultyFileSystem editing(*files);
+    const std::u16string bravo = temp.Path() + u"\\Korvash\\World\\Custom\\Trains\\bravo\\skin.dat";
+    const auto alpha = temp.Root() / "Korvash/World/Custom/Trains/alpha/skin.dat";
+    editing.OnCall([&](const Call& call) {
+        // The survey reads it first.
+        if (call.op == Op::OpenReader && call.path == bravo && call.nth == 2)
+            std::ofstream(alpha, std::ios::app | std::ios::binary) << "edited\r\n";
+    });
+    const RunOutcome run = RunUpdate(editing, temp.Path());
+    ASSERT_TRUE(run.finished) << Describe(run.events);
+    const std::string upgraded =
+        *ReadTree(temp.Root()).at("Korvash/World/Custom/Trains/alpha/skin.dat");
+    EXPECT_TRUE(upgraded.starts_with("1.5\r\n")) << upgraded;
+    EXPECT_TRUE(upgraded.ends_with("colour=FF0000\r\n\r\nedited\r\n")) << upgraded;
 }
 
 }  // namespace

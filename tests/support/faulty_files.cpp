@@ -17,10 +17,11 @@ const char* OpName(Op op) {
 }
 
 void FaultyFileSystem::Step(Op op, const std::u16string& path) {
+    Call call{op, path, 0};
     {
         std::lock_guard lock(mutex_);
-        const int onPath = ++perPath_[{op, path}];
-        calls_.push_back({op, path, onPath});
+        const int onPath = call.nth = ++perPath_[{op, path}];
+        calls_.push_back(call);
         const int nth = ++perOp_[static_cast<int>(op)];
         bool chosen;
         if (failAny_)
@@ -31,10 +32,11 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
             chosen = op == failOp_ && nth == failAt_;
         // The fault lasts: what failed fails again when it is tried again.
         if (chosen) broken_ = {op, path};
-        if (!chosen && !(failed_ && broken_ == std::pair{op, path})) return;
-        failed_ = true;
+        failed_ = failed_ || chosen;
+        if (chosen || (failed_ && broken_ == std::pair{op, path}))
+            throw FileError(u"complete", path, u"Injected failure");
     }
-    throw FileError(u"complete", path, u"Injected failure");
+    if (hook_) hook_(call);
 }
 
 namespace {

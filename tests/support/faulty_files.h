@@ -65,6 +65,9 @@ class FaultyFileSystem final : public platform::FileSystem {
         failAny_ = false;
         onPath_ = true;
     }
+    // Runs `hook` at each call, on the caller's thread, before the call is
+    // made: another program's change at that moment.
+    void OnCall(std::function<void(const Call&)> hook) { hook_ = std::move(hook); }
     // Every call so far, the failed one included, in the order they came.
     const std::vector<Call>& Calls() const { return calls_; }
     bool Failed() const { return failed_; }
@@ -99,6 +102,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     bool onPath_ = false;
     bool failed_ = false;
     std::pair<Op, std::u16string> broken_;
+    std::function<void(const Call&)> hook_;
     std::mutex mutex_;
 };
 
