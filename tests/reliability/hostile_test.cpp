@@ -82,10 +82,6 @@ class HostileInstall {
 
 class Hostile : public ::testing::Test, public HostileInstall {};
 
-bool StartsWith(const std::string& text, std::string_view start) {
-    return text.rfind(start, 0) == 0;
-}
-
 // skin.dat contents: each upgraded byte for byte, or left as it was.
 TEST_F(Hostile, OddDescriptors) {
     struct Case {
@@ -136,7 +132,7 @@ TEST_F(Hostile, OddDescriptors) {
         EXPECT_FALSE(install.temp.Exists(install.Rel(kTrains + u"skin/skin.dat.tmp")));
         ASSERT_EQ(run.messages.size(), c.message.empty() ? 1u : 2u) << Describe(run.messages);
         if (!c.message.empty()) {
-            EXPECT_TRUE(StartsWith(run.messages[0], c.message)) << run.messages[0];
+            EXPECT_TRUE(run.messages[0].starts_with(c.message)) << run.messages[0];
         }
         EXPECT_EQ(run.messages.back(), kDone);
     }
@@ -150,7 +146,7 @@ TEST_F(Hostile, AnEmptyDescriptorEndsStartUp) {
     const RunOutcome run = Update();
     EXPECT_FALSE(run.loaded);
     ASSERT_EQ(run.messages.size(), 1u);
-    EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not read ")) << run.messages[0];
+    EXPECT_TRUE(run.messages[0].starts_with("error: Could not read ")) << run.messages[0];
     EXPECT_NE(run.messages[0].find("empty\\skin.dat: Reached the end of the file."),
               std::string::npos)
         << run.messages[0];
@@ -293,7 +289,7 @@ TEST_F(Hostile, WhatLiesInThePlaceOfTheTemporary) {
         EXPECT_EQ(install.SkinNow(u"a"), kNew);
         if (c.ends) {
             ASSERT_EQ(run.messages.size(), 1u);
-            EXPECT_TRUE(StartsWith(run.messages[0], "error: Could not create ")) << run.messages[0];
+            EXPECT_TRUE(run.messages[0].starts_with("error: Could not create ")) << run.messages[0];
             EXPECT_NE(run.messages[0].find("b\\skin.dat.tmp: "), std::string::npos)
                 << run.messages[0];
             for (const char16_t* skin : {u"b", u"c", u"d"})
@@ -522,7 +518,7 @@ TEST(HostileRegistry, OddValues) {
             EXPECT_TRUE(view.Messages().empty());
         } else {
             ASSERT_EQ(view.Messages().size(), 1u);
-            EXPECT_TRUE(StartsWith(view.Messages()[0], c.message)) << view.Messages()[0];
+            EXPECT_TRUE(view.Messages()[0].starts_with(c.message)) << view.Messages()[0];
             EXPECT_EQ(view.events.back(), "close");
         }
         EXPECT_EQ(prefix.Read(u"Games/Korvash/World/Custom/Trains/skin/skin.dat"),
