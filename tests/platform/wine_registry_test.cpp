@@ -121,13 +121,9 @@ TEST(WineRegistryFile, Escapes) {
         {R"(a\0b)", std::u16string(u"a\0b", 3)},
         {R"(\101)", u"A"},
         {R"(\1018)", u"A8"},
-        {R"(\08)", std::u16string(u"\0"
-                                  u"8",
-                                  2)},
+        {R"(\08)", std::u16string({u'\0', u'8'})},
         {R"(\]\q\[)", u"]q["},
-        {"Gr\xC3\xBC\xC3\x9F"
-         "e \xE2\x82\xAC",
-         u"Gr\u00FC\u00DFe \u20AC"},
+        {"Gr\xC3\xBC\xC3\x9F\x65 \xE2\x82\xAC", u"Gr\u00FC\u00DFe \u20AC"},  // \x65: e
         {"\xF0\x9F\x9A\x82", u"\U0001F682"},
     };
     for (const Case& c : cases) {
