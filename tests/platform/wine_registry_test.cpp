@@ -168,18 +168,6 @@ TEST(WineRegistryFile, NamesOfKeysAndValues) {
     }
 }
 
-std::string Deep(int levels) {
-    std::string key = "[";
-    for (int i = 0; i < levels; ++i) key += i ? "\\\\k" : "k";
-    return key + "]\n\"v\"=\"deep\"\n";
-}
-
-std::u16string DeepPath(int levels) {
-    std::u16string path;
-    for (int i = 0; i < levels; ++i) path += i ? u"\\k" : u"k";
-    return path;
-}
-
 TEST(WineRegistryFile, MalformedInputIsPassedOver) {
     struct Case {
         const char* name;
@@ -189,6 +177,16 @@ TEST(WineRegistryFile, MalformedInputIsPassedOver) {
         std::u16string path = u"Software\\T";
     };
     const std::string key = "[Software\\\\T]\n";
+    // A key `levels` deep holding "v".
+    const auto deep = [](const char* name, int levels, std::optional<Bytes> bytes) {
+        std::string text = "[";
+        std::u16string path;
+        for (int i = 0; i < levels; ++i) {
+            text += i ? "\\\\k" : "k";
+            path += i ? u"\\k" : u"k";
+        }
+        return Case{name, text + "]\n\"v\"=\"deep\"\n", bytes, u"v", path};
+    };
     const Case cases[] = {
         {"good value behind bad ones", key + "\"a\"=\"open\n\"b\"=\"ok\"\n", Utf16(u"ok"), u"b"},
         {"string without its closing quote", key + "\"a\"=\"open\n"},
@@ -218,8 +216,8 @@ TEST(WineRegistryFile, MalformedInputIsPassedOver) {
         {"unknown lines", key + "garbage\n=\"x\"\n\x01\n\"a\"=\"x\"\n", Utf16(u"x")},
         {"NUL bytes", key + std::string("\"a\"=\"x\0y\"\n", 10), Utf16(std::u16string(u"x\0y", 3))},
         {"bad UTF-8", key + "\"a\"=\"\xC3\"\n", Utf16(FromUtf8("\xC3"))},
-        {"512 levels", Deep(512), Utf16(u"deep"), u"v", DeepPath(512)},
-        {"513 levels", Deep(513), std::nullopt, u"v", DeepPath(513)},
+        deep("512 levels", 512, Utf16(u"deep")),
+        deep("513 levels", 513, std::nullopt),
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
