@@ -115,26 +115,15 @@ bool SetAppPaths(const AppPath& host, const AppPath& paint) {
     return (!host || hostCode == 0) && (!paint || paintCode == 0);
 }
 
+// The top-level windows of a process, of one class or any (null).
 std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, bool visibleOnly) {
-    struct Search {
-        DWORD process;
-        const wchar_t* className;
-        bool visibleOnly;
-        std::vector<HWND> found;
-    } search{processId, className, visibleOnly, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner != s.process) return TRUE;
-            if (s.visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
-            if (s.className && ClassOf(hwnd) != s.className) return TRUE;
-            s.found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND hwnd = nullptr; (hwnd = FindWindowExW(nullptr, hwnd, className, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == processId && (!visibleOnly || IsWindowVisible(hwnd))) found.push_back(hwnd);
+    }
+    return found;
 }
 
 enum class Icon { Error, Information, Unknown };
@@ -344,6 +333,16 @@ class ProgramTest : public ::testing::Test {
     static bool LabelReads(HWND window, const std::wstring& text) {
         return WaitFor([&] { return Text(Label(window)) == text; });
     }
+    // Answers the next message box, which tells of a failure during the run:
+    // `start`, then the system's reason, with the error icon, owned by `window`.
+    void AnswerFailure(HWND window, const std::wstring& start) const {
+        const auto message = program->AnswerMessage();
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->text.substr(0, start.size()), start);
+        EXPECT_GT(message->text.size(), start.size());
+        EXPECT_EQ(message->icon, Icon::Error);
+        EXPECT_EQ(message->owner, window);
+    }
 
     std::optional<Installs> installs;
     std::optional<Program> program;
@@ -440,14 +439,7 @@ TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
     const auto missing = program->AnswerMessage();
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->text, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
-    const auto failed = program->AnswerMessage();
-    ASSERT_TRUE(failed);
-    const std::wstring start =
-        L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ";
-    EXPECT_EQ(failed->text.substr(0, start.size()), start);
-    EXPECT_GT(failed->text.size(), start.size());
-    EXPECT_EQ(failed->icon, Icon::Error);
-    EXPECT_EQ(failed->owner, window);
+    AnswerFailure(window, L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ");
 
     EXPECT_EQ(program->ExitCode(), 1u);
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
@@ -654,13 +646,7 @@ TEST_F(ProgramTest, EndsTheRunOnADescriptorHeldPastTheLimit) {
     ASSERT_TRUE(holder.Holding());
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    const std::wstring start =
-        L"Could not replace " + installs->Trains(L"c_sd40\\skin.dat") + L": ";
-    EXPECT_EQ(message->text.substr(0, start.size()), start);
-    EXPECT_GT(message->text.size(), start.size());
-    EXPECT_EQ(message->icon, Icon::Error);
+    AnswerFailure(window, L"Could not replace " + installs->Trains(L"c_sd40\\skin.dat") + L": ");
     EXPECT_EQ(program->ExitCode(), 1u);
 
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
