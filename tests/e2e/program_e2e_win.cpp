@@ -43,10 +43,8 @@ std::wstring WindowsPath(const std::string& host) {
 // The program this build made, or the one named by DSU_PROGRAM (a host path),
 // such as the .exe unpacked from the release ZIP.
 std::wstring ProgramPath() {
-    std::string host = DSU_PROGRAM;
-    if (const char* named = std::getenv("DSU_PROGRAM"); named != nullptr && *named != '\0')
-        host = named;
-    return WindowsPath(host);
+    const char* named = std::getenv("DSU_PROGRAM");
+    return WindowsPath(named != nullptr && *named != '\0' ? named : DSU_PROGRAM);
 }
 
 // Polls `condition` until it holds or the deadline passes.
@@ -132,14 +130,12 @@ enum class Icon { Error, Information, Unknown };
 // error and information icons are drawn beside the box's own icon control
 // and the closest wins. Icon handles cannot be compared across processes.
 Icon IconOf(HWND box) {
-    HWND control = nullptr;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            ClassOf(child).find(L"tatic") != std::wstring::npos) {
-            control = child;
-            break;
-        }
-    }
+    const auto isIcon = [](HWND child) {
+        return (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+               ClassOf(child).find(L"tatic") != std::wstring::npos;
+    };
+    HWND control = GetWindow(box, GW_CHILD);
+    while (control && !isIcon(control)) control = GetWindow(control, GW_HWNDNEXT);
     if (!control) return Icon::Unknown;
     RECT rect;
     GetWindowRect(control, &rect);
@@ -333,14 +329,16 @@ class ProgramTest : public ::testing::Test {
     static bool LabelReads(HWND window, const std::wstring& text) {
         return WaitFor([&] { return Text(Label(window)) == text; });
     }
-    // Answers the next message box, which tells of a failure during the run:
-    // `start`, then the system's reason, with the error icon, owned by `window`.
-    void AnswerFailure(HWND window, const std::wstring& start) const {
+    // Answers the next message box, which must be the program's, owned by
+    // `window`, with `icon`, and read `text`, followed by the system's reason
+    // for a failure when `reason`.
+    void Answer(HWND window, Icon icon, const std::wstring& text, bool reason = false) const {
         const auto message = program->AnswerMessage();
-        ASSERT_TRUE(message);
-        EXPECT_EQ(message->text.substr(0, start.size()), start);
-        EXPECT_GT(message->text.size(), start.size());
-        EXPECT_EQ(message->icon, Icon::Error);
+        ASSERT_TRUE(message) << "no message: " << text;
+        EXPECT_EQ(message->title, kTitle);
+        EXPECT_EQ(reason ? message->text.substr(0, text.size()) : message->text, text);
+        EXPECT_TRUE(!reason || message->text.size() > text.size()) << "no reason given";
+        EXPECT_EQ(message->icon, icon);
         EXPECT_EQ(message->owner, window);
     }
 
@@ -366,12 +364,7 @@ TEST_F(ProgramTest, ShowsOneErrorAndEndsBeforeTheWindowIsShown) {
         SCOPED_TRACE(c.name);
         Launch(FrontInstall(), c.host, c.paint);
 
-        const auto message = program->AnswerMessage();
-        ASSERT_TRUE(message);
-        EXPECT_EQ(message->title, kTitle);
-        EXPECT_EQ(message->text, c.message);
-        EXPECT_EQ(message->icon, Icon::Error);
-        EXPECT_EQ(message->owner, nullptr);
+        Answer(nullptr, Icon::Error, c.message);
         if (HWND window = program->WindowNow()) {
             EXPECT_FALSE(IsWindowVisible(window));
         }
@@ -408,12 +401,8 @@ TEST_F(ProgramTest, AnUpdateRunShowsItsTranscript) {
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
     for (const Shown& want : Messages(FrontRun())) {
-        const auto message = program->AnswerMessage();
-        ASSERT_TRUE(message) << "no message: " << want.text;
-        EXPECT_EQ(message->title, kTitle);
-        EXPECT_EQ(message->text, Wide(want.text));
-        EXPECT_EQ(message->icon, want.kind == Shown::Error ? Icon::Error : Icon::Information);
-        EXPECT_EQ(message->owner, window);
+        Answer(window, want.kind == Shown::Error ? Icon::Error : Icon::Information,
+               Wide(want.text));
     }
     EXPECT_TRUE(LabelReads(window, Wide(LastStatus(FrontRun()))));
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
@@ -436,10 +425,9 @@ TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
 
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto missing = program->AnswerMessage();
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->text, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
-    AnswerFailure(window, L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ");
+    Answer(window, Icon::Error, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
+    Answer(window, Icon::Error,
+           L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ", true);
 
     EXPECT_EQ(program->ExitCode(), 1u);
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
@@ -562,10 +550,7 @@ TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     EXPECT_EQ(gui.hwndFocus, Button(window));
     PostMessageW(gui.hwndFocus, WM_SYSKEYDOWN, 'U', 0x20000001 | (MapVirtualKeyW('U', 0) << 16));
 
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, L"Skins have been upgraded.");
-    EXPECT_EQ(message->icon, Icon::Information);
+    Answer(window, Icon::Information, L"Skins have been upgraded.");
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program->ExitCode(), 0u);
@@ -586,9 +571,8 @@ class Holder {
                   std::to_wstring(holdMs) + L" " + name + (shareRead ? L" --share-read" : L""));
     }
     ~Holder() {
-        if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
             TerminateProcess(process_, 99);
-        }
         Released();
         CloseHandle(signal_);
     }
@@ -622,10 +606,7 @@ TEST_F(ProgramTest, WaitsForAHeldFileAndFinishesTheRun) {
         ASSERT_TRUE(holder.Holding());
         PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-        const auto message = program->AnswerMessage();
-        ASSERT_TRUE(message);
-        EXPECT_EQ(message->text, L"Skins have been upgraded.");
-        EXPECT_EQ(message->icon, Icon::Information);
+        Answer(window, Icon::Information, L"Skins have been upgraded.");
         EXPECT_EQ(holder.Released(), 0u);
         PostMessageW(window, WM_CLOSE, 0, 0);
         EXPECT_EQ(program->ExitCode(), 0u);
@@ -646,7 +627,8 @@ TEST_F(ProgramTest, EndsTheRunOnADescriptorHeldPastTheLimit) {
     ASSERT_TRUE(holder.Holding());
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    AnswerFailure(window, L"Could not replace " + installs->Trains(L"c_sd40\\skin.dat") + L": ");
+    Answer(window, Icon::Error,
+           L"Could not replace " + installs->Trains(L"c_sd40\\skin.dat") + L": ", true);
     EXPECT_EQ(program->ExitCode(), 1u);
 
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
