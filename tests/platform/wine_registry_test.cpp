@@ -232,13 +232,8 @@ TEST(WineRegistryFile, MalformedInputIsPassedOver) {
 }
 
 TEST(WineRegistryFile, OnlyWinesRegistryFiles) {
-    const std::string texts[] = {
-        "",
-        "WINE REGISTRY Version 1\n[Software\\\\T]\n\"a\"=\"x\"\n",
-        "REGEDIT4\n[Software\\\\T]\n\"a\"=\"x\"\n",
-        "\n",
-        "WINE REGISTRY",
-    };
+    const std::string texts[] = {"", "WINE REGISTRY Version 1\n[Software\\\\T]\n\"a\"=\"x\"\n",
+                                 "REGEDIT4\n[Software\\\\T]\n\"a\"=\"x\"\n", "\n", "WINE REGISTRY"};
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(WineRegistryFile::Parse(text));
