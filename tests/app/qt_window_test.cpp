@@ -27,7 +27,14 @@ struct Box {
     QString title, text;
     QMessageBox::Icon icon;
     bool hasParent;
+    bool operator==(const Box&) const = default;
 };
+void PrintTo(const Box& box, std::ostream* os) {
+    *os << box.title.toStdString() << ": " << box.text.toStdString() << " (icon " << box.icon
+        << (box.hasParent ? ", owned)" : ")");
+}
+// The title of every box.
+const QString kTitle = QStringLiteral("Dyvenhall Skin Updater");
 
 // Answers every message box as it opens, and records it.
 class BoxAnswerer {
@@ -113,21 +120,17 @@ TEST_F(QtWindowTest, LayoutAndAClickThatRunsTheUpdate) {
     answerer.onBox = [&] { closed.push_back(window.close()); };
     window.Button()->click();
     // The run's messages as boxes owned by the window: a CR LF breaks the line.
-    const std::vector<testing::Shown> messages = testing::Messages(testing::FrontRun());
-    EXPECT_EQ(closed, std::vector<bool>(messages.size(), false));
-    EXPECT_TRUE(window.isVisible());
-    ASSERT_EQ(answerer.boxes.size(), messages.size());
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        SCOPED_TRACE(messages[i].text);
-        QString text = QString::fromStdString(messages[i].text);
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        EXPECT_EQ(answerer.boxes[i].title, QStringLiteral("Dyvenhall Skin Updater"));
-        EXPECT_EQ(answerer.boxes[i].text, text);
-        EXPECT_EQ(answerer.boxes[i].icon, messages[i].kind == testing::Shown::Error
-                                              ? QMessageBox::Critical
-                                              : QMessageBox::Information);
-        EXPECT_TRUE(answerer.boxes[i].hasParent);
+    std::vector<Box> boxes;
+    for (const testing::Shown& shown : testing::Messages(testing::FrontRun())) {
+        QString text = QString::fromStdString(shown.text);
+        boxes.push_back(
+            {kTitle, text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+             shown.kind == testing::Shown::Error ? QMessageBox::Critical : QMessageBox::Information,
+             true});
     }
+    EXPECT_EQ(closed, std::vector<bool>(boxes.size(), false));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(answerer.boxes, boxes);
     EXPECT_FALSE(window.Button()->isEnabled());
     EXPECT_EQ(window.Label()->text(),
               QString::fromStdString(testing::LastStatus(testing::FrontRun())));
@@ -146,11 +149,8 @@ TEST_F(QtWindowTest, AMissingInstallShowsOneBoxAndNoWindow) {
     const BoxAnswerer& answerer = run.answerer;
     EXPECT_FALSE(window.Load());
     EXPECT_FALSE(window.isVisible());
-    ASSERT_EQ(answerer.boxes.size(), 1u);
-    EXPECT_EQ(answerer.boxes[0].text,
-              QStringLiteral("Trains could not be found.  You may have to reinstall."));
-    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_FALSE(answerer.boxes[0].hasParent);
+    const QString text = QStringLiteral("Trains could not be found.  You may have to reinstall.");
+    EXPECT_EQ(answerer.boxes, std::vector<Box>({{kTitle, text, QMessageBox::Critical, false}}));
     EXPECT_NE(window.ExitCode(), 0);
 }
 
@@ -163,11 +163,8 @@ TEST_F(QtWindowTest, AMessageBoxOfItsOwn) {
                           Case{platform::MessageKind::Information, QMessageBox::Information}}) {
         BoxAnswerer answerer;
         ShowMessageBox(nullptr, u"Several:\r\n  /a\r\n  /b", c.kind);
-        ASSERT_EQ(answerer.boxes.size(), 1u);
-        EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("Dyvenhall Skin Updater"));
-        EXPECT_EQ(answerer.boxes[0].text, QStringLiteral("Several:\n  /a\n  /b"));
-        EXPECT_EQ(answerer.boxes[0].icon, c.icon);
-        EXPECT_FALSE(answerer.boxes[0].hasParent);
+        const QString text = QStringLiteral("Several:\n  /a\n  /b");
+        EXPECT_EQ(answerer.boxes, std::vector<Box>({{kTitle, text, c.icon, false}}));
     }
 }
 

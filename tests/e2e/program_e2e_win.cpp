@@ -43,10 +43,8 @@ std::wstring WindowsPath(const std::string& host) {
 // The program this build made, or the one named by DSU_PROGRAM (a host path),
 // such as the .exe unpacked from the release ZIP.
 std::wstring ProgramPath() {
-    std::string host = DSU_PROGRAM;
-    if (const char* named = std::getenv("DSU_PROGRAM"); named != nullptr && *named != '\0')
-        host = named;
-    return WindowsPath(host);
+    const char* named = std::getenv("DSU_PROGRAM");
+    return WindowsPath(named != nullptr && *named != '\0' ? named : DSU_PROGRAM);
 }
 
 // Polls `condition` until it holds or the deadline passes.
@@ -73,13 +71,14 @@ std::wstring ClassOf(HWND hwnd) {
     return buffer;
 }
 
-// Starts a console program; null when it could not be started.
-HANDLE Start(std::wstring commandLine) {
+// Starts a program, with no console window unless `flags` say otherwise; null
+// when it could not be started.
+HANDLE Start(std::wstring commandLine, DWORD flags = CREATE_NO_WINDOW) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        nullptr, &startup, &process))
         return nullptr;
     CloseHandle(process.hThread);
     return process.hProcess;
@@ -95,41 +94,34 @@ DWORD Finish(HANDLE process) {
     return code;
 }
 
-// Sets the App Paths value "Path" of `key` to `value`, in the 32-bit view as a
-// 32-bit installer writes it, or deletes the key when there is no value.
-HANDLE StartAppPath(const wchar_t* key, const std::optional<std::wstring>& value) {
-    const std::wstring name = L"\""s + kAppPaths + key + L"\"";
-    if (!value) return Start(L"reg.exe delete " + name + L" /f /reg:32");
-    return Start(L"reg.exe add " + name + L" /v Path /t REG_SZ /d \"" + *value + L"\" /f /reg:32");
-}
-void DeleteAppPaths() {
+// Sets the App Paths value "Path" of both keys, in the 32-bit view as a 32-bit
+// installer writes it, or deletes a key that is given no value; true when each
+// value given was written.
+using AppPath = std::optional<std::wstring>;
+bool SetAppPaths(const AppPath& host, const AppPath& paint) {
+    const auto start = [](const wchar_t* key, const AppPath& value) {
+        const std::wstring name = L"\""s + kAppPaths + key + L"\"";
+        if (!value) return Start(L"reg.exe delete " + name + L" /f /reg:32");
+        return Start(L"reg.exe add " + name + L" /v Path /t REG_SZ /d \"" + *value +
+                     L"\" /f /reg:32");
+    };
     // Side by side: each reg.exe takes a while to start under Wine.
-    HANDLE host = StartAppPath(kHostKey, std::nullopt);
-    HANDLE paint = StartAppPath(kPaintKey, std::nullopt);
-    Finish(host);
-    Finish(paint);
+    HANDLE hostReg = start(kHostKey, host);
+    HANDLE paintReg = start(kPaintKey, paint);
+    const DWORD hostCode = Finish(hostReg);
+    const DWORD paintCode = Finish(paintReg);
+    return (!host || hostCode == 0) && (!paint || paintCode == 0);
 }
 
+// The top-level windows of a process, of one class or any (null).
 std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, bool visibleOnly) {
-    struct Search {
-        DWORD process;
-        const wchar_t* className;
-        bool visibleOnly;
-        std::vector<HWND> found;
-    } search{processId, className, visibleOnly, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner != s.process) return TRUE;
-            if (s.visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
-            if (s.className && ClassOf(hwnd) != s.className) return TRUE;
-            s.found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND hwnd = nullptr; (hwnd = FindWindowExW(nullptr, hwnd, className, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == processId && (!visibleOnly || IsWindowVisible(hwnd))) found.push_back(hwnd);
+    }
+    return found;
 }
 
 enum class Icon { Error, Information, Unknown };
@@ -138,14 +130,12 @@ enum class Icon { Error, Information, Unknown };
 // error and information icons are drawn beside the box's own icon control
 // and the closest wins. Icon handles cannot be compared across processes.
 Icon IconOf(HWND box) {
-    HWND control = nullptr;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            ClassOf(child).find(L"tatic") != std::wstring::npos) {
-            control = child;
-            break;
-        }
-    }
+    const auto isIcon = [](HWND child) {
+        return (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+               ClassOf(child).find(L"tatic") != std::wstring::npos;
+    };
+    HWND control = GetWindow(box, GW_CHILD);
+    while (control && !isIcon(control)) control = GetWindow(control, GW_HWNDNEXT);
     if (!control) return Icon::Unknown;
     RECT rect;
     GetWindowRect(control, &rect);
@@ -157,12 +147,9 @@ Icon IconOf(HWND box) {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    auto pixels = [&] {
-        const auto* p = static_cast<const std::uint32_t*>(bits);
-        return std::vector<std::uint32_t>(p, p + size * size);
-    };
+    const auto* drawn = static_cast<const std::uint32_t*>(bits);
     BitBlt(memory, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
-    const std::vector<std::uint32_t> shown = pixels();
+    const std::vector<std::uint32_t> shown(drawn, drawn + size * size);
     const COLORREF background = GetPixel(memory, 0, 0);
     auto distance = [&](LPCWSTR id) {
         HBRUSH brush = CreateSolidBrush(background);
@@ -170,9 +157,8 @@ Icon IconOf(HWND box) {
         FillRect(memory, &all, brush);
         DeleteObject(brush);
         DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), size, size, 0, nullptr, DI_NORMAL);
-        const std::vector<std::uint32_t> drawn = pixels();
         long long total = 0;
-        for (std::size_t i = 0; i < drawn.size(); ++i) {
+        for (std::size_t i = 0; i < shown.size(); ++i) {
             for (int shift = 0; shift < 24; shift += 8) {
                 total += std::abs(int((drawn[i] >> shift) & 255) - int((shown[i] >> shift) & 255));
             }
@@ -200,42 +186,31 @@ struct Message {
 // The program, started with no command line, and ended when the test ends.
 class Program {
   public:
-    Program() {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
-        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  nullptr, &startup, &process_);
-    }
+    Program() : process_(Start(L"\"" + ProgramPath() + L"\"", 0)) {}
     ~Program() {
-        if (!started_) return;
-        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process_.hProcess, 99);
-            WaitForSingleObject(process_.hProcess, 5000);
+        if (!process_) return;
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 5000);
         }
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+        CloseHandle(process_);
     }
-    bool Started() const { return started_; }
-    DWORD Id() const { return process_.dwProcessId; }
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return GetProcessId(process_); }
 
-    // The main window, found by its caption; null when it never appeared.
-    HWND Window(bool visible = true) const {
-        HWND window = nullptr;
-        WaitFor([&] {
-            for (HWND hwnd : TopLevelWindows(Id(), nullptr, visible)) {
-                if (Text(hwnd) == kCaption) window = hwnd;
-            }
-            return window != nullptr;
-        });
-        return window;
-    }
-    // The main window if it exists right now, shown or not.
-    HWND WindowNow() const {
-        for (HWND hwnd : TopLevelWindows(Id(), nullptr, false)) {
+    // The main window, found by its caption, if it exists right now (shown,
+    // when `visible`).
+    HWND WindowNow(bool visible = false) const {
+        for (HWND hwnd : TopLevelWindows(Id(), nullptr, visible)) {
             if (Text(hwnd) == kCaption) return hwnd;
         }
         return nullptr;
+    }
+    // The shown main window; null when it never appeared.
+    HWND Window() const {
+        HWND window = nullptr;
+        WaitFor([&] { return (window = WindowNow(true)) != nullptr; });
+        return window;
     }
 
     // Waits for the next message box, reads it and presses its OK button.
@@ -259,19 +234,24 @@ class Program {
         return message;
     }
 
-    // Every message box until the program ends, answered; then its exit code.
-    std::optional<DWORD> ExitCode(DWORD deadlineMs = kDeadlineMs) const {
-        if (WaitForSingleObject(process_.hProcess, deadlineMs) != WAIT_OBJECT_0)
-            return std::nullopt;
+    // Its exit code once it has ended; none when it does not end in time.
+    std::optional<DWORD> ExitCode() const {
+        if (WaitForSingleObject(process_, kDeadlineMs) != WAIT_OBJECT_0) return std::nullopt;
         DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
+        GetExitCodeProcess(process_, &code);
         return code;
     }
 
   private:
-    PROCESS_INFORMATION process_{};
-    bool started_ = false;
+    HANDLE process_ = nullptr;
 };
+
+// FullInstall's a_gp38 and c_sd40, before and after the update.
+constexpr char kGp38Old[] = "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n";
+constexpr char kGp38New[] =
+    "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n";
+constexpr char kSd40Old[] = "1.3\r\nsd40\\Cab\r\nx=1\r\n";
+constexpr char kSd40New[] = "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n";
 
 // Template skins, content folders and skins for a full update run beside
 // FrontInstall's, where it keeps them: two missing kuids among four skins to
@@ -287,9 +267,9 @@ install::Tree FullInstall() {
         {skins + "sd40/config.txt", "kuid <kuid:1:200>\r\n"},
         {downloads + "gp38_hi_dyn_Body/config.txt", "kind \"mesh\"\r\n  KUID <kuid2:1:1000:1>\r\n"},
         {downloads + "sd40_Cab/config.txt", "kuid <kuid2:1:1001:1>\r\n"},
-        {trains + "a_gp38/skin.dat", "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n"},
+        {trains + "a_gp38/skin.dat", kGp38Old},
         {trains + "b_es44/skin.dat", "1.3\r\nes44\\Body\r\npainter=2\r\n"},
-        {trains + "c_sd40/skin.dat", "1.3\r\nsd40\\Cab\r\nx=1\r\n"},
+        {trains + "c_sd40/skin.dat", kSd40Old},
         {trains + "d_sd40_roof/skin.dat", "1.3\r\nsd40\\Roof\r\n"},
         {trains + "e_done/skin.dat", "1.5\r\nsd40\\Cab\r\n"},
         {trains + "f_no_dat/config.txt", "kuid <kuid:2:1>\r\n"},
@@ -309,8 +289,11 @@ class Installs {
     std::wstring Paint() const { return Wide(temp_.Path(u"GAMES\\Dyvenhall")); }
     std::string Read(const std::u16string& relative) const { return temp_.Read(relative); }
     bool Exists(const std::u16string& relative) const { return temp_.Exists(relative); }
-    void MakeFolder(const std::u16string& relative) const { temp_.MakeFolder(relative); }
     std::string SkinDat(std::u16string_view skin) const { return Read(testing::SkinDat(skin)); }
+    // A file below the trains folder, in the letter case the program writes.
+    std::wstring Trains(const std::wstring& file) const {
+        return Host() + L"\\World\\Custom\\Trains\\" + file;
+    }
 
   private:
     TempFolder temp_;
@@ -324,19 +307,15 @@ class ProgramTest : public ::testing::Test {
   protected:
     void TearDown() override {
         program.reset();
-        DeleteAppPaths();
+        SetAppPaths(std::nullopt, std::nullopt);
     }
     // Lays out `files`, sets both keys (a value, or no key at all) and starts
     // the program.
     void Launch(const install::Tree& files, bool host = true, bool paint = true) {
         installs.emplace(files);
-        using Value = std::optional<std::wstring>;
-        HANDLE hostReg = StartAppPath(kHostKey, host ? Value(installs->Host()) : std::nullopt);
-        HANDLE paintReg = StartAppPath(kPaintKey, paint ? Value(installs->Paint()) : std::nullopt);
-        const DWORD hostCode = Finish(hostReg);
-        const DWORD paintCode = Finish(paintReg);
-        EXPECT_TRUE(!host || hostCode == 0) << "reg.exe add: " << hostCode;
-        EXPECT_TRUE(!paint || paintCode == 0) << "reg.exe add: " << paintCode;
+        EXPECT_TRUE(SetAppPaths(host ? AppPath(installs->Host()) : std::nullopt,
+                                paint ? AppPath(installs->Paint()) : std::nullopt))
+            << "reg.exe add failed";
         program.emplace();
         ASSERT_TRUE(program->Started());
     }
@@ -344,14 +323,23 @@ class ProgramTest : public ::testing::Test {
     // does not appear or read so.
     HWND Start(const install::Tree& files, const std::wstring& status) {
         Launch(files);
-        return WindowReading(status);
-    }
-    HWND WindowReading(const std::wstring& status) const {
         HWND window = program ? program->Window() : nullptr;
         return window && LabelReads(window, status) ? window : nullptr;
     }
     static bool LabelReads(HWND window, const std::wstring& text) {
         return WaitFor([&] { return Text(Label(window)) == text; });
+    }
+    // Answers the next message box, which must be the program's, owned by
+    // `window`, with `icon`, and read `text`, followed by the system's reason
+    // for a failure when `reason`.
+    void Answer(HWND window, Icon icon, const std::wstring& text, bool reason = false) const {
+        const auto message = program->AnswerMessage();
+        ASSERT_TRUE(message) << "no message: " << text;
+        EXPECT_EQ(message->title, kTitle);
+        EXPECT_EQ(reason ? message->text.substr(0, text.size()) : message->text, text);
+        EXPECT_TRUE(!reason || message->text.size() > text.size()) << "no reason given";
+        EXPECT_EQ(message->icon, icon);
+        EXPECT_EQ(message->owner, window);
     }
 
     std::optional<Installs> installs;
@@ -359,46 +347,33 @@ class ProgramTest : public ::testing::Test {
 };
 
 // Start-ups that end with one error before the window is ever shown.
-struct MissingInstallCase {
-    const char* name;
-    bool host;
-    bool paint;
-    const wchar_t* message;
-};
+TEST_F(ProgramTest, ShowsOneErrorAndEndsBeforeTheWindowIsShown) {
+    const wchar_t* const noTrains = L"Trains could not be found.  You may have to reinstall.";
+    struct Case {
+        const char* name;
+        bool host;
+        bool paint;
+        const wchar_t* message;
+    };
+    const Case cases[] = {
+        {"Both", false, false, noTrains},
+        {"Trains", false, true, noTrains},
+        {"Dyvenhall", true, false, L"Dyvenhall could not be found.  You may have to reinstall."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Launch(FrontInstall(), c.host, c.paint);
 
-void PrintTo(const MissingInstallCase& c, std::ostream* os) { *os << c.name; }
+        Answer(nullptr, Icon::Error, c.message);
+        if (HWND window = program->WindowNow()) {
+            EXPECT_FALSE(IsWindowVisible(window));
+        }
 
-class MissingInstallTest : public ProgramTest,
-                           public ::testing::WithParamInterface<MissingInstallCase> {};
-
-TEST_P(MissingInstallTest, ShowsOneErrorAndEndsBeforeTheWindowIsShown) {
-    Launch(FrontInstall(), GetParam().host, GetParam().paint);
-
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->title, kTitle);
-    EXPECT_EQ(message->text, GetParam().message);
-    EXPECT_EQ(message->icon, Icon::Error);
-    EXPECT_EQ(message->owner, nullptr);
-    if (HWND window = program->WindowNow()) {
-        EXPECT_FALSE(IsWindowVisible(window));
+        EXPECT_EQ(program->ExitCode(), 1u);
+        EXPECT_EQ(installs->SkinDat(u"a"),
+                  FrontInstall().at("GAMES/Korvash/world/custom/TRAINS/a/skin.dat"));
     }
-
-    EXPECT_EQ(program->ExitCode(), 1u);
-    EXPECT_EQ(installs->SkinDat(u"a"),
-              FrontInstall().at("GAMES/Korvash/world/custom/TRAINS/a/skin.dat"));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Installs, MissingInstallTest,
-    ::testing::Values(MissingInstallCase{"Both", false, false,
-                                         L"Trains could not be found.  You may have to reinstall."},
-                      MissingInstallCase{"Trains", false, true,
-                                         L"Trains could not be found.  You may have to reinstall."},
-                      MissingInstallCase{
-                          "Dyvenhall", true, false,
-                          L"Dyvenhall could not be found.  You may have to reinstall."}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, CountsNoSkinsAndDisablesTheButton) {
     install::Tree files = FullInstall();
@@ -426,12 +401,8 @@ TEST_F(ProgramTest, AnUpdateRunShowsItsTranscript) {
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
     for (const Shown& want : Messages(FrontRun())) {
-        const auto message = program->AnswerMessage();
-        ASSERT_TRUE(message) << "no message: " << want.text;
-        EXPECT_EQ(message->title, kTitle);
-        EXPECT_EQ(message->text, Wide(want.text));
-        EXPECT_EQ(message->icon, want.kind == Shown::Error ? Icon::Error : Icon::Information);
-        EXPECT_EQ(message->owner, window);
+        Answer(window, want.kind == Shown::Error ? Icon::Error : Icon::Information,
+               Wide(want.text));
     }
     EXPECT_TRUE(LabelReads(window, Wide(LastStatus(FrontRun()))));
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
@@ -454,22 +425,13 @@ TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
 
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto missing = program->AnswerMessage();
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->text, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
-    const auto failed = program->AnswerMessage();
-    ASSERT_TRUE(failed);
-    const std::wstring start = L"Could not create " + installs->Host() +
-                               L"\\World\\Custom\\Trains\\c_sd40\\skin.dat.tmp: ";
-    EXPECT_EQ(failed->text.substr(0, start.size()), start);
-    EXPECT_GT(failed->text.size(), start.size());
-    EXPECT_EQ(failed->icon, Icon::Error);
-    EXPECT_EQ(failed->owner, window);
+    Answer(window, Icon::Error, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
+    Answer(window, Icon::Error,
+           L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ", true);
 
     EXPECT_EQ(program->ExitCode(), 1u);
-    EXPECT_EQ(installs->SkinDat(u"a_gp38"),
-              "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n");
-    EXPECT_EQ(installs->SkinDat(u"c_sd40"), "1.3\r\nsd40\\Cab\r\nx=1\r\n");
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
     EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
 }
 
@@ -480,12 +442,11 @@ TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {
 
     const auto message = program->AnswerMessage();
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, L"Could not read " + installs->Host() +
-                                 L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: "
-                                 L"Reached the end of the file.");
+    EXPECT_EQ(message->text, L"Could not read " + installs->Trains(L"c_sd40\\skin.dat") +
+                                 L": Reached the end of the file.");
     EXPECT_EQ(message->icon, Icon::Error);
     EXPECT_EQ(program->ExitCode(), 1u);
-    EXPECT_EQ(installs->SkinDat(u"a_gp38"), "1.3\r\nGP38\\Body\r\npainter=1\r\ncolour=FF00FF\r\n");
+    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38Old);
     EXPECT_EQ(installs->SkinDat(u"c_sd40"), "");
 }
 
@@ -540,38 +501,19 @@ TEST_F(ProgramTest, WindowLayoutAt96Dpi) {
     EXPECT_EQ(program->ExitCode(), 0u);
 }
 
-// The system dpi a program reads at its start, for the programs started
-// while this lives; the prefix is back at 96 dpi afterwards.
-class SystemDpi {
-  public:
-    explicit SystemDpi(int dpi) {
-        ok_ = Finish(Start(
-                  LR"(reg.exe add "HKCU\Control Panel\Desktop" /v LogPixels /t REG_DWORD /d )" +
-                  std::to_wstring(dpi) + L" /f")) == 0;
-    }
-    ~SystemDpi() {
-        Finish(Start(LR"(reg.exe delete "HKCU\Control Panel\Desktop" /v LogPixels /f)"));
-    }
-    bool Ok() const { return ok_; }
-
-  private:
-    bool ok_ = false;
-};
-
 TEST_F(ProgramTest, ScalesItsLayoutWithTheDpi) {
     // Aware of the dpi, so that Wine reports the program's own pixels.
-    using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
-    const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
-    ASSERT_TRUE(setContext);
-    setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
-    HWND window = nullptr;
-    {
-        SystemDpi dpi(144);
-        ASSERT_TRUE(dpi.Ok());
-        window = Start(FullInstall(), L"4 Skins need to be updated.");
-    }
+    // The system dpi the program reads at its start; the prefix is back at 96
+    // dpi once it has started.
+    const auto reg = [](const wchar_t* verb, const wchar_t* data) {
+        return Finish(testing::Start(L"reg.exe "s + verb +
+                                     LR"( "HKCU\Control Panel\Desktop" /v LogPixels /f)" + data));
+    };
+    ASSERT_EQ(reg(L"add", L" /t REG_DWORD /d 144"), 0u);
+    HWND window = Start(FullInstall(), L"4 Skins need to be updated.");
+    reg(L"delete", L"");
     ASSERT_TRUE(window);
 
     ExpectLayoutAt(window, 144);
@@ -608,14 +550,11 @@ TEST_F(ProgramTest, TabOrderAndAltUStartTheUpdate) {
     EXPECT_EQ(gui.hwndFocus, Button(window));
     PostMessageW(gui.hwndFocus, WM_SYSKEYDOWN, 'U', 0x20000001 | (MapVirtualKeyW('U', 0) << 16));
 
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, L"Skins have been upgraded.");
-    EXPECT_EQ(message->icon, Icon::Information);
+    Answer(window, Icon::Information, L"Skins have been upgraded.");
     EXPECT_FALSE(IsWindowEnabled(Button(window)));
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program->ExitCode(), 0u);
-    EXPECT_EQ(installs->SkinDat(u"c_sd40"), "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n");
+    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40New);
 }
 
 // Another program holding a file for a while (tests/e2e/hold_file_win.cpp),
@@ -632,9 +571,8 @@ class Holder {
                   std::to_wstring(holdMs) + L" " + name + (shareRead ? L" --share-read" : L""));
     }
     ~Holder() {
-        if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
             TerminateProcess(process_, 99);
-        }
         Released();
         CloseHandle(signal_);
     }
@@ -651,47 +589,32 @@ class Holder {
     HANDLE process_ = nullptr;
 };
 
-constexpr char kGp38New[] =
-    "1.5\r\n<kuid2:1:1000:1>\\<kuid:1:100>\r\npainter=1\r\ncolour=FF00FF\r\n";
-constexpr char kSd40Old[] = "1.3\r\nsd40\\Cab\r\nx=1\r\n";
-constexpr char kSd40New[] = "1.5\r\n<kuid2:1:1001:1>\\<kuid:1:200>\r\nx=1\r\n";
-
-class HeldFileTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
-
 // Another program holds a file of the first skin for 300 ms while the run
 // reaches it: the run waits and finishes as usual. The skin.dat.tmp is there
 // beforehand, as an interrupted run leaves it: the run's own new file cannot
 // be taken from it reliably, as it is unheld for microseconds only.
-TEST_P(HeldFileTest, WaitsAndFinishesTheRun) {
-    const std::string file = GetParam();
-    install::Tree files = TwoSkinRun();
-    if (file == "skin.dat.tmp")
-        files["GAMES/Korvash/world/custom/TRAINS/a_gp38/skin.dat.tmp"] = "1.5\r\ninterrupted";
-    HWND window = Start(files, L"2 Skins need to be updated.");
-    ASSERT_TRUE(window);
+TEST_F(ProgramTest, WaitsForAHeldFileAndFinishesTheRun) {
+    for (const std::string file : {"skin.dat", "skin.dat.tmp"}) {
+        SCOPED_TRACE(file);
+        install::Tree files = TwoSkinRun();
+        if (file == "skin.dat.tmp")
+            files["GAMES/Korvash/world/custom/TRAINS/a_gp38/skin.dat.tmp"] = "1.5\r\ninterrupted";
+        HWND window = Start(files, L"2 Skins need to be updated.");
+        ASSERT_TRUE(window);
 
-    Holder holder(installs->Host() + L"\\World\\Custom\\Trains\\a_gp38\\" +
-                      std::wstring(file.begin(), file.end()),
-                  300);
-    ASSERT_TRUE(holder.Holding());
-    PostMessageW(Button(window), BM_CLICK, 0, 0);
+        Holder holder(installs->Trains(L"a_gp38\\" + std::wstring(file.begin(), file.end())), 300);
+        ASSERT_TRUE(holder.Holding());
+        PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, L"Skins have been upgraded.");
-    EXPECT_EQ(message->icon, Icon::Information);
-    EXPECT_EQ(holder.Released(), 0u);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program->ExitCode(), 0u);
-    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
-    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40New);
-    EXPECT_FALSE(installs->Exists(SkinDat(u"a_gp38") + u".tmp"));
+        Answer(window, Icon::Information, L"Skins have been upgraded.");
+        EXPECT_EQ(holder.Released(), 0u);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program->ExitCode(), 0u);
+        EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
+        EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40New);
+        EXPECT_FALSE(installs->Exists(SkinDat(u"a_gp38") + u".tmp"));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Holds, HeldFileTest, ::testing::Values("skin.dat", "skin.dat.tmp"),
-                         [](const auto& info) {
-                             return info.index == 0 ? "Descriptor" : "LeftTemporary";
-                         });
 
 // A descriptor held past the limit, by a program that lets others read it
 // but not replace it: the run ends at its replace, as it did before waiting.
@@ -700,18 +623,12 @@ TEST_F(ProgramTest, EndsTheRunOnADescriptorHeldPastTheLimit) {
     ASSERT_TRUE(window);
 
     // Held until the test ends, which is just past the limit.
-    Holder holder(installs->Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat", kDeadlineMs,
-                  true);
+    Holder holder(installs->Trains(L"c_sd40\\skin.dat"), kDeadlineMs, true);
     ASSERT_TRUE(holder.Holding());
     PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    const auto message = program->AnswerMessage();
-    ASSERT_TRUE(message);
-    const std::wstring start =
-        L"Could not replace " + installs->Host() + L"\\World\\Custom\\Trains\\c_sd40\\skin.dat: ";
-    EXPECT_EQ(message->text.substr(0, start.size()), start);
-    EXPECT_GT(message->text.size(), start.size());
-    EXPECT_EQ(message->icon, Icon::Error);
+    Answer(window, Icon::Error,
+           L"Could not replace " + installs->Trains(L"c_sd40\\skin.dat") + L": ", true);
     EXPECT_EQ(program->ExitCode(), 1u);
 
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
@@ -760,9 +677,7 @@ TEST_F(ProgramFileTest, CarriesTheProjectVersion) {
         return value != nullptr ? std::wstring(value) : std::wstring(L"(none)");
     };
 
-    std::wstring expected;
-    for (const char c : std::string(DSU_VERSION)) expected += wchar_t(c);
-    expected += L".0";
+    const std::wstring expected = Wide(std::string(DSU_VERSION ".0"));
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
@@ -774,11 +689,7 @@ TEST_F(ProgramFileTest, CarriesTheProjectVersion) {
     EXPECT_EQ(text(L"ProductVersion"), expected);
     EXPECT_EQ(text(L"FileDescription"), L"Dyvenhall Skin Updater");
     EXPECT_EQ(text(L"OriginalFilename"), L"DyvenhallSkinUpdater.exe");
-
-    // The manifest names the same version.
-    EXPECT_NE(Resource(MAKEINTRESOURCEW(1), RT_MANIFEST)
-                  .find("name=\"Dyvenhall.SkinUpdater\" version=\"" DSU_VERSION ".0\""),
-              std::string::npos);
+    // CarriesItsManifest finds the same version in the manifest.
 }
 
 TEST_F(ProgramFileTest, CarriesItsIconAtEverySizeExplorerShows) {
@@ -813,7 +724,8 @@ TEST_F(ProgramFileTest, CarriesItsIconAtEverySizeExplorerShows) {
 TEST_F(ProgramFileTest, CarriesItsManifest) {
     const std::string manifest = Resource(MAKEINTRESOURCEW(1), RT_MANIFEST);
     for (const char* part :
-         {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+         {"name=\"Dyvenhall.SkinUpdater\" version=\"" DSU_VERSION ".0\"",
+          "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
           "<requestedExecutionLevel level=\"asInvoker\"", ">PerMonitorV2, PerMonitor<",
           "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<"})
         EXPECT_NE(manifest.find(part), std::string::npos) << part;

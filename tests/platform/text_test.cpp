@@ -35,7 +35,7 @@ TEST(Text, FoldsLetterCaseBeyondAsciiAsWindowsDoes) {
 
 TEST(Text, ListingOrderIgnoresCaseThenBreaksTiesByExactName) {
     std::vector<std::u16string> names = {u"b", u"B", u"a", u"_x", u"A", u"c10", u"C1"};
-    std::sort(names.begin(), names.end(), [](auto& x, auto& y) { return ListingOrder(x, y); });
+    std::sort(names.begin(), names.end(), ListingOrder);
     const std::vector<std::u16string> expected = {u"A", u"a", u"B", u"b", u"C1", u"c10", u"_x"};
     EXPECT_EQ(names, expected);
 }
@@ -51,8 +51,7 @@ TEST(Text, SortListingGivesListingOrder) {
             names.push_back(y + u"b" + x);
         }
     std::vector<std::u16string> expected = names;
-    std::sort(expected.begin(), expected.end(),
-              [](auto& x, auto& y) { return ListingOrder(x, y); });
+    std::sort(expected.begin(), expected.end(), ListingOrder);
     std::reverse(names.begin(), names.end());
     // Listings sort full paths behind their folder's path, folding the names only.
     std::vector<std::u16string> paths, expectedPaths;

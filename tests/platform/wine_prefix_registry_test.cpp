@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "platform/registry.h"
@@ -24,25 +25,21 @@ std::string Prefix() {
     return prefix ? prefix : "";
 }
 
-void ExpectCases(Registry& registry) {
-    for (const SystemRegistryCase& c : kSystemRegistryCases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ToUtf8(registry.QueryRegistryPath(RegistryRoot::LocalMachine, c.subkey, c.value)),
-                  ToUtf8(c.text));
-    }
-}
-
+// The prefix named outright, and as the system registry that WINEPREFIX names.
 TEST(WinePrefixRegistry, ReadsWhatWinesRegWrote) {
     ASSERT_FALSE(Prefix().empty()) << "DSU_REGISTRY_PREFIX names no prefix";
-    auto registry = MakeWineRegistry(Prefix());
-    ExpectCases(*registry);
-}
-
-TEST(WinePrefixRegistry, SystemRegistryIsTheOneOfWineprefix) {
-    ASSERT_FALSE(Prefix().empty()) << "DSU_REGISTRY_PREFIX names no prefix";
     ASSERT_EQ(setenv("WINEPREFIX", Prefix().c_str(), 1), 0);
-    auto registry = MakeSystemRegistry();
-    ExpectCases(*registry);
+    const std::unique_ptr<Registry> registries[] = {MakeWineRegistry(Prefix()),
+                                                    MakeSystemRegistry()};
+    for (const auto& registry : registries) {
+        SCOPED_TRACE(&registry == &registries[0] ? "named" : "WINEPREFIX");
+        for (const SystemRegistryCase& c : kSystemRegistryCases) {
+            SCOPED_TRACE(c.name);
+            EXPECT_EQ(
+                ToUtf8(registry->QueryRegistryPath(RegistryRoot::LocalMachine, c.subkey, c.value)),
+                ToUtf8(c.text));
+        }
+    }
 }
 
 TEST(WinePrefixRegistry, ThirtyTwoBitAppPathsIsWinesLinkToTheSixtyFourBitKey) {

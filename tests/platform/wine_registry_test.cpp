@@ -121,13 +121,9 @@ TEST(WineRegistryFile, Escapes) {
         {R"(a\0b)", std::u16string(u"a\0b", 3)},
         {R"(\101)", u"A"},
         {R"(\1018)", u"A8"},
-        {R"(\08)", std::u16string(u"\0"
-                                  u"8",
-                                  2)},
+        {R"(\08)", std::u16string({u'\0', u'8'})},
         {R"(\]\q\[)", u"]q["},
-        {"Gr\xC3\xBC\xC3\x9F"
-         "e \xE2\x82\xAC",
-         u"Gr\u00FC\u00DFe \u20AC"},
+        {"Gr\xC3\xBC\xC3\x9F\x65 \xE2\x82\xAC", u"Gr\u00FC\u00DFe \u20AC"},  // \x65: e
         {"\xF0\x9F\x9A\x82", u"\U0001F682"},
     };
     for (const Case& c : cases) {
@@ -141,21 +137,13 @@ TEST(WineRegistryFile, Escapes) {
     }
 }
 
-TEST(WineRegistryFile, EscapedNamesOfKeysAndValues) {
-    const auto file =
-        WineRegistryFile::Parse(Reg("[Software\\\\Gr\\xfc\\x00dfe\\\\[x\\]] 1700000000\n"
-                                    "\"Na\\\"me\\\\x\"=\"1\"\n"
-                                    "\"\\xe9t\\xe9\"=\"2\"\n"));
-    ASSERT_TRUE(file);
-    const std::u16string key = u"Software\\Gr\u00FC\u00DFe\\[x]";
-    EXPECT_TRUE(Lookup(*file, key, u"Na\"me\\x"));
-    EXPECT_TRUE(Lookup(*file, key, u"\u00E9t\u00E9"));
-}
-
-TEST(WineRegistryFile, NamesIgnoreLetterCase) {
+// Names are unescaped as strings are, and found in any letter case.
+TEST(WineRegistryFile, NamesOfKeysAndValues) {
     const auto file = WineRegistryFile::Parse(
         Reg("[Software\\\\Korvash\\\\Gr\\xfc\\x00dfe]\n\"Path\"=\"C:\\\\K\"\n"
-            "[SOFTWARE\\\\KORVASH\\\\GR\\xdc\\x00dfE]\n\"Other\"=\"merged\"\n"));
+            "[SOFTWARE\\\\KORVASH\\\\GR\\xdc\\x00dfE]\n\"Other\"=\"merged\"\n"
+            "[Software\\\\Gr\\xfc\\x00dfe\\\\[x\\]] 1700000000\n"
+            "\"Na\\\"me\\\\x\"=\"1\"\n\"\\xe9t\\xe9\"=\"2\"\n"));
     ASSERT_TRUE(file);
     struct Case {
         std::u16string path;
@@ -171,6 +159,8 @@ TEST(WineRegistryFile, NamesIgnoreLetterCase) {
         {u"Software\\Korvash\\Grusse", u"Path", false},
         {u"Software\\Korvash\\Gr\u00FC\u00DFe", u"Pat", false},
         {u"Software\\Korvash", u"Path", false},
+        {u"Software\\Gr\u00FC\u00DFe\\[x]", u"Na\"me\\x", true},
+        {u"Software\\Gr\u00FC\u00DFe\\[x]", u"\u00E9t\u00E9", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.path + u" " + c.name));
@@ -178,68 +168,56 @@ TEST(WineRegistryFile, NamesIgnoreLetterCase) {
     }
 }
 
-std::string Deep(int levels) {
-    std::string key = "[";
-    for (int i = 0; i < levels; ++i) key += i ? "\\\\k" : "k";
-    return key + "]\n\"v\"=\"deep\"\n";
-}
-
-std::u16string DeepPath(int levels) {
-    std::u16string path;
-    for (int i = 0; i < levels; ++i) path += i ? u"\\k" : u"k";
-    return path;
-}
-
 TEST(WineRegistryFile, MalformedInputIsPassedOver) {
     struct Case {
         const char* name;
         std::string text;
-        std::u16string path;
-        std::u16string value;
-        std::optional<Bytes> bytes;
+        std::optional<Bytes> bytes = {};  // none: the value is not there
+        std::u16string value = u"a";
+        std::u16string path = u"Software\\T";
     };
     const std::string key = "[Software\\\\T]\n";
+    // A key `levels` deep holding "v".
+    const auto deep = [](const char* name, int levels, std::optional<Bytes> bytes) {
+        std::string text = "[";
+        std::u16string path;
+        for (int i = 0; i < levels; ++i) {
+            text += i ? "\\\\k" : "k";
+            path += i ? u"\\k" : u"k";
+        }
+        return Case{name, text + "]\n\"v\"=\"deep\"\n", bytes, u"v", path};
+    };
     const Case cases[] = {
-        {"good value behind bad ones", key + "\"a\"=\"open\n\"b\"=\"ok\"\n", u"Software\\T", u"b",
-         Utf16(u"ok")},
-        {"string without its closing quote", key + "\"a\"=\"open\n", u"Software\\T", u"a", {}},
-        {"string ending in a backslash", key + "\"a\"=\"open\\", u"Software\\T", u"a", {}},
-        {"name without its closing quote", key + "\"a=\"x\"\n", u"Software\\T", u"a", {}},
-        {"name without =", key + "\"a\" \"x\"\n", u"Software\\T", u"a", {}},
-        {"unknown data form", key + "\"a\"=str(3):\"x\"\n", u"Software\\T", u"a", {}},
-        {"str( without a quote", key + "\"a\"=str(2):x\n", u"Software\\T", u"a", {}},
-        {"hex byte over 255", key + "\"a\"=hex:100\n", u"Software\\T", u"a", {}},
-        {"hex byte with leading zeros", key + "\"a\"=hex:00ff\n", u"Software\\T", u"a",
-         Bytes{0xFF}},
-        {"hex garbage", key + "\"a\"=hex:01,zz\n", u"Software\\T", u"a", {}},
-        {"hex continued at the end of the text", key + "\"a\"=hex:01,\\", u"Software\\T", u"a", {}},
-        {"hex continued into garbage", key + "\"a\"=hex:01,\\\n  xx\n\"b\"=\"ok\"\n",
-         u"Software\\T", u"b", Utf16(u"ok")},
-        {"hex type without )", key + "\"a\"=hex(3:01\n", u"Software\\T", u"a", {}},
-        {"hex type not hex", key + "\"a\"=hex(1x):01\n", u"Software\\T", u"a", {}},
-        {"hex type too long", key + "\"a\"=hex(100000000):01\n", u"Software\\T", u"a", {}},
-        {"hex type without :", key + "\"a\"=hex(3)01\n", u"Software\\T", u"a", {}},
-        {"dword too long", key + "\"a\"=dword:123456789\n", u"Software\\T", u"a", {}},
-        {"dword not hex", key + "\"a\"=dword:12g4\n", u"Software\\T", u"a", {}},
-        {"dword empty", key + "\"a\"=dword:\n", u"Software\\T", u"a", {}},
-        {"value before any key", "\"a\"=\"x\"\n" + key, u"Software\\T", u"a", {}},
+        {"good value behind bad ones", key + "\"a\"=\"open\n\"b\"=\"ok\"\n", Utf16(u"ok"), u"b"},
+        {"string without its closing quote", key + "\"a\"=\"open\n"},
+        {"string ending in a backslash", key + "\"a\"=\"open\\"},
+        {"name without its closing quote", key + "\"a=\"x\"\n"},
+        {"name without =", key + "\"a\" \"x\"\n"},
+        {"unknown data form", key + "\"a\"=str(3):\"x\"\n"},
+        {"str( without a quote", key + "\"a\"=str(2):x\n"},
+        {"hex byte over 255", key + "\"a\"=hex:100\n"},
+        {"hex byte with leading zeros", key + "\"a\"=hex:00ff\n", Bytes{0xFF}},
+        {"hex garbage", key + "\"a\"=hex:01,zz\n"},
+        {"hex continued at the end of the text", key + "\"a\"=hex:01,\\"},
+        {"hex continued into garbage", key + "\"a\"=hex:01,\\\n  xx\n\"b\"=\"ok\"\n", Utf16(u"ok"),
+         u"b"},
+        {"hex type without )", key + "\"a\"=hex(3:01\n"},
+        {"hex type not hex", key + "\"a\"=hex(1x):01\n"},
+        {"hex type too long", key + "\"a\"=hex(100000000):01\n"},
+        {"hex type without :", key + "\"a\"=hex(3)01\n"},
+        {"dword too long", key + "\"a\"=dword:123456789\n"},
+        {"dword not hex", key + "\"a\"=dword:12g4\n"},
+        {"dword empty", key + "\"a\"=dword:\n"},
+        {"value before any key", "\"a\"=\"x\"\n" + key},
         {"continuation of a value before any key takes the next line",
-         "\"a\"=hex:01,\\\n" + key + "\"b\"=\"x\"\n",
-         u"Software\\T",
-         u"b",
-         {}},
+         "\"a\"=hex:01,\\\n" + key + "\"b\"=\"x\"\n", std::nullopt, u"b"},
         {"values of a broken key line stay out of the last key",
-         key + "[Software\\\\U\n\"a\"=\"x\"\n",
-         u"Software\\T",
-         u"a",
-         {}},
-        {"unknown lines", key + "garbage\n=\"x\"\n\x01\n\"a\"=\"x\"\n", u"Software\\T", u"a",
-         Utf16(u"x")},
-        {"NUL bytes", key + std::string("\"a\"=\"x\0y\"\n", 10), u"Software\\T", u"a",
-         Utf16(std::u16string(u"x\0y", 3))},
-        {"bad UTF-8", key + "\"a\"=\"\xC3\"\n", u"Software\\T", u"a", Utf16(FromUtf8("\xC3"))},
-        {"512 levels", Deep(512), DeepPath(512), u"v", Utf16(u"deep")},
-        {"513 levels", Deep(513), DeepPath(513), u"v", {}},
+         key + "[Software\\\\U\n\"a\"=\"x\"\n"},
+        {"unknown lines", key + "garbage\n=\"x\"\n\x01\n\"a\"=\"x\"\n", Utf16(u"x")},
+        {"NUL bytes", key + std::string("\"a\"=\"x\0y\"\n", 10), Utf16(std::u16string(u"x\0y", 3))},
+        {"bad UTF-8", key + "\"a\"=\"\xC3\"\n", Utf16(FromUtf8("\xC3"))},
+        deep("512 levels", 512, Utf16(u"deep")),
+        deep("513 levels", 513, std::nullopt),
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,13 +232,8 @@ TEST(WineRegistryFile, MalformedInputIsPassedOver) {
 }
 
 TEST(WineRegistryFile, OnlyWinesRegistryFiles) {
-    const std::string texts[] = {
-        "",
-        "WINE REGISTRY Version 1\n[Software\\\\T]\n\"a\"=\"x\"\n",
-        "REGEDIT4\n[Software\\\\T]\n\"a\"=\"x\"\n",
-        "\n",
-        "WINE REGISTRY",
-    };
+    const std::string texts[] = {"", "WINE REGISTRY Version 1\n[Software\\\\T]\n\"a\"=\"x\"\n",
+                                 "REGEDIT4\n[Software\\\\T]\n\"a\"=\"x\"\n", "\n", "WINE REGISTRY"};
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(WineRegistryFile::Parse(text));
@@ -276,58 +249,44 @@ TEST(WineRegistryFile, Links) {
         text.append(key).append("] 1700000000\n#time=1d\n#link\n").append(LinkValue(to));
         return text;
     };
+    const std::u16string machine = u"\\Registry\\Machine\\Software\\";
     struct Case {
         const char* name;
-        std::string body;
-        std::u16string path;
         bool found;
+        std::string body;
+        std::u16string path = u"Software\\Alias\\Sub";
     };
     const Case cases[] = {
-        {"whole path", target + link("Software\\\\Alias", u"\\Registry\\Machine\\Software\\Target"),
-         u"Software\\Alias\\Sub", true},
-        {"last component",
-         target + link("Software\\\\Alias", u"\\Registry\\Machine\\Software\\Target\\Sub"),
-         u"Software\\Alias", true},
-        {"letter case of the target",
-         target + link("Software\\\\Alias", u"\\REGISTRY\\machine\\SOFTWARE\\target"),
-         u"Software\\Alias\\Sub", true},
-        {"chain of links",
-         target + link("Software\\\\A1", u"\\Registry\\Machine\\Software\\A2") +
-             link("Software\\\\A2", u"\\Registry\\Machine\\Software\\A3") +
-             link("Software\\\\A3", u"\\Registry\\Machine\\Software\\Target"),
-         u"Software\\A1\\Sub", true},
-        {"link inside a target",
-         target + link("Software\\\\Outer", u"\\Registry\\Machine\\Software\\Inner\\Sub") +
-             link("Software\\\\Inner", u"\\Registry\\Machine\\Software\\Target"),
-         u"Software\\Outer", true},
-        {"NUL ending the target",
-         target + link("Software\\\\Alias",
-                       std::u16string_view(u"\\Registry\\Machine\\Software\\Target\0", 34)),
-         u"Software\\Alias\\Sub", true},
-        {"no #link: an ordinary key",
-         target + "[Software\\\\Alias]\n" + LinkValue(u"\\Registry\\Machine\\Software\\Target"),
-         u"Software\\Alias\\Sub", false},
-        {"missing target", link("Software\\\\Alias", u"\\Registry\\Machine\\Software\\Target"),
-         u"Software\\Alias\\Sub", false},
-        {"target outside the machine",
-         target + link("Software\\\\Alias", u"\\Registry\\User\\Software\\Target"),
-         u"Software\\Alias\\Sub", false},
-        {"target not below \\Registry",
-         target + link("Software\\\\Alias", u"\\Registry\\MachineX\\Software\\Target"),
-         u"Software\\Alias\\Sub", false},
-        {"relative target", target + link("Software\\\\Alias", u"Software\\Target"),
-         u"Software\\Alias\\Sub", false},
-        {"no SymbolicLinkValue", target + "[Software\\\\Alias]\n#link\n", u"Software\\Alias\\Sub",
-         false},
-        {"loop",
-         link("Software\\\\A", u"\\Registry\\Machine\\Software\\B") +
-             link("Software\\\\B", u"\\Registry\\Machine\\Software\\A"),
-         u"Software\\A\\Sub", false},
-        {"link to itself", link("Software\\\\A", u"\\Registry\\Machine\\Software\\A"),
-         u"Software\\A", false},
-        {"loop through a parent",
-         link("Software\\\\A\\\\B", u"\\Registry\\Machine\\Software\\A\\B\\C"), u"Software\\A\\B",
-         false},
+        {"whole path", true, target + link("Software\\\\Alias", machine + u"Target")},
+        {"last component", true, target + link("Software\\\\Alias", machine + u"Target\\Sub"),
+         u"Software\\Alias"},
+        {"letter case of the target", true,
+         target + link("Software\\\\Alias", u"\\REGISTRY\\machine\\SOFTWARE\\target")},
+        {"chain of links", true,
+         target + link("Software\\\\A1", machine + u"A2") +
+             link("Software\\\\A2", machine + u"A3") + link("Software\\\\A3", machine + u"Target"),
+         u"Software\\A1\\Sub"},
+        {"link inside a target", true,
+         target + link("Software\\\\Outer", machine + u"Inner\\Sub") +
+             link("Software\\\\Inner", machine + u"Target"),
+         u"Software\\Outer"},
+        {"NUL ending the target", true,
+         target + link("Software\\\\Alias", machine + std::u16string(u"Target\0", 7))},
+        {"no #link: an ordinary key", false,
+         target + "[Software\\\\Alias]\n" + LinkValue(machine + u"Target")},
+        {"missing target", false, link("Software\\\\Alias", machine + u"Target")},
+        {"target outside the machine", false,
+         target + link("Software\\\\Alias", u"\\Registry\\User\\Software\\Target")},
+        {"target not below \\Registry", false,
+         target + link("Software\\\\Alias", u"\\Registry\\MachineX\\Software\\Target")},
+        {"relative target", false, target + link("Software\\\\Alias", u"Software\\Target")},
+        {"no SymbolicLinkValue", false, target + "[Software\\\\Alias]\n#link\n"},
+        {"loop", false,
+         link("Software\\\\A", machine + u"B") + link("Software\\\\B", machine + u"A"),
+         u"Software\\A\\Sub"},
+        {"link to itself", false, link("Software\\\\A", machine + u"A"), u"Software\\A"},
+        {"loop through a parent", false, link("Software\\\\A\\\\B", machine + u"A\\B\\C"),
+         u"Software\\A\\B"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -366,31 +325,30 @@ TEST(WineRegistry, ThirtyTwoBitViewFirst) {
 
     struct Case {
         const char* name;
-        const std::string* text;
-        std::u16string subkey;
         std::u16string value;
         std::u16string result;
+        std::u16string subkey = u"Software\\K";
+        const std::string* text = nullptr;  // none: win64
     };
     const Case cases[] = {
-        {"both views", &win64, u"Software\\K", u"both", u"C:\\From32"},
-        {"32-bit only", &win64, u"Software\\K", u"only32", u"C:\\Only32"},
-        {"64-bit only", &win64, u"Software\\K", u"only64", u"C:\\Only64"},
+        {"both views", u"both", u"C:\\From32"},
+        {"32-bit only", u"only32", u"C:\\Only32"},
+        {"64-bit only", u"only64", u"C:\\Only64"},
         // A value in the 32-bit view decides even when it gives no text.
-        {"empty 32-bit text", &win64, u"Software\\K", u"empty32", u""},
-        {"32-bit DWORD", &win64, u"Software\\K", u"dword32", u""},
-        {"neither", &win64, u"Software\\K", u"none", u""},
-        {"Classes through Wine's link", &win64, u"Software\\Classes\\Kind", u"v", u"classes32"},
-        {"App Paths through Wine's link", &win64,
-         u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\k.exe", u"Path", u"C:\\Linked"},
-        {"Wow6432Node named outright", &win64, u"Software\\Wow6432Node\\K", u"only32",
-         u"C:\\Only32"},
-        {"32-bit prefix: one view", &win32, u"Software\\K", u"both", u"C:\\From64"},
-        {"32-bit prefix: no Wow6432Node", &win32, u"Software\\K", u"only32", u""},
+        {"empty 32-bit text", u"empty32", u""},
+        {"32-bit DWORD", u"dword32", u""},
+        {"neither", u"none", u""},
+        {"Classes through Wine's link", u"v", u"classes32", u"Software\\Classes\\Kind"},
+        {"App Paths through Wine's link", u"Path", u"C:\\Linked",
+         u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\k.exe"},
+        {"Wow6432Node named outright", u"only32", u"C:\\Only32", u"Software\\Wow6432Node\\K"},
+        {"32-bit prefix: one view", u"both", u"C:\\From64", u"Software\\K", &win32},
+        {"32-bit prefix: no Wow6432Node", u"only32", u"", u"Software\\K", &win32},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TempFolder prefix;
-        prefix.Write(u"system.reg", *c.text);
+        prefix.Write(u"system.reg", c.text ? *c.text : win64);
         auto registry = MakeWineRegistry(prefix.Root().string());
         EXPECT_EQ(
             ToUtf8(registry->QueryRegistryPath(RegistryRoot::LocalMachine, c.subkey, c.value)),
@@ -398,50 +356,43 @@ TEST(WineRegistry, ThirtyTwoBitViewFirst) {
     }
 }
 
+// Each query reads the file Wine saved last, and no file, an empty one or one
+// that is not Wine's gives the empty text.
 TEST(WineRegistry, ReadsWhatWineSavedLast) {
     testing::TempFolder prefix;
     auto registry = MakeWineRegistry(prefix.Root().string());
-    auto query = [&] {
-        return ToUtf8(
-            registry->QueryRegistryPath(RegistryRoot::LocalMachine, u"Software\\K", u"v"));
+    auto saving = [](const char* value) {
+        return Reg("[Software\\\\K]\n\"v\"=\"" + std::string(value) + "\"\n");
     };
     const auto saved = std::filesystem::file_time_type::clock::now();
     struct Step {
         const char* name;
-        const char* value;  // null: no file
-        int secondsLater;
+        std::optional<std::string> text;  // none: no file
         const char* result;
     };
     const Step steps[] = {
-        {"first save", "C:\\\\First", 0, "C:\\First"},
-        {"longer", "C:\\\\Second one", 1, "C:\\Second one"},
-        {"same size", "C:\\\\Third  one", 2, "C:\\Third  one"},
-        {"removed", nullptr, 3, ""},
-        {"saved again", "C:\\\\Back", 4, "C:\\Back"},
+        {"no file yet", std::nullopt, ""},
+        {"first save", saving("C:\\\\First"), "C:\\First"},
+        {"longer", saving("C:\\\\Second one"), "C:\\Second one"},
+        {"same size", saving("C:\\\\Third  one"), "C:\\Third  one"},
+        {"removed", std::nullopt, ""},
+        {"saved again", saving("C:\\\\Back"), "C:\\Back"},
+        {"emptied", "", ""},
+        {"not Wine's", "REGEDIT4\n[Software\\\\K]\n\"v\"=\"x\"\n", ""},
     };
+    int secondsLater = 0;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         const auto file = prefix.Host(u"system.reg");
-        if (step.value) {
-            prefix.Write(u"system.reg",
-                         Reg("[Software\\\\K]\n\"v\"=\"" + std::string(step.value) + "\"\n"));
-            std::filesystem::last_write_time(file, saved + std::chrono::seconds(step.secondsLater));
+        if (step.text) {
+            prefix.Write(u"system.reg", *step.text);
+            std::filesystem::last_write_time(file, saved + std::chrono::seconds(++secondsLater));
         } else {
             std::filesystem::remove(file);
         }
-        EXPECT_EQ(query(), step.result);
-    }
-}
-
-TEST(WineRegistry, NoRegistryFileGivesTheEmptyText) {
-    const char* texts[] = {nullptr, "", "REGEDIT4\n[Software\\\\K]\n\"v\"=\"x\"\n"};
-    for (const char* text : texts) {
-        SCOPED_TRACE(text ? text : "no file");
-        testing::TempFolder prefix;
-        if (text) prefix.Write(u"system.reg", text);
-        auto registry = MakeWineRegistry(prefix.Root().string());
-        EXPECT_EQ(registry->QueryRegistryPath(RegistryRoot::LocalMachine, u"Software\\K", u"v"),
-                  u"");
+        EXPECT_EQ(
+            ToUtf8(registry->QueryRegistryPath(RegistryRoot::LocalMachine, u"Software\\K", u"v")),
+            step.result);
     }
 }
 

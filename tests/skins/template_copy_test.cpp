@@ -19,17 +19,17 @@ class TemplateCopy : public ::testing::Test {
     void Copy(platform::FileSystem& files) {
         CopyTemplateSkin(files, temp.Path(u"Skins\\gp38"), temp.Path(u"Skins\\gp38_hi_dyn"));
     }
-    void MakeSource() {
-        temp.Write(u"Skins/gp38/body.tga", std::string("\0body", 5));
-        temp.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
-        temp.Write(u"Skins/gp38/textures/a.texture", "a");
-        temp.Write(u"Skins/gp38/textures/deeper/never.txt", "deep");
-        temp.MakeFolder(u"Skins/gp38/empty");
+    static void MakeSource(TempFolder& folder) {
+        folder.Write(u"Skins/gp38/body.tga", std::string("\0body", 5));
+        folder.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
+        folder.Write(u"Skins/gp38/textures/a.texture", "a");
+        folder.Write(u"Skins/gp38/textures/deeper/never.txt", "deep");
+        folder.MakeFolder(u"Skins/gp38/empty");
     }
 };
 
 TEST_F(TemplateCopy, CopiesOneLevelDeep) {
-    MakeSource();
+    MakeSource(temp);
     Copy(*fs);
     EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/body.tga"), std::string("\0body", 5));
     EXPECT_EQ(temp.Read(u"Skins/gp38_hi_dyn/config.txt"), "kuid <kuid:1:1>\r\n");
@@ -39,7 +39,7 @@ TEST_F(TemplateCopy, CopiesOneLevelDeep) {
 }
 
 TEST_F(TemplateCopy, ReplacesOlderFilesAndKeepsExtraOnes) {
-    MakeSource();
+    MakeSource(temp);
     temp.Write(u"Skins/gp38_hi_dyn/body.tga", "an older and longer body");
     temp.Write(u"Skins/gp38_hi_dyn/extra.txt", "mine");
     temp.Write(u"Skins/gp38_hi_dyn/textures/extra.texture", "mine too");
@@ -65,7 +65,7 @@ TEST_F(TemplateCopy, MissingSourceOrTargetParent) {
 }
 
 TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
-    MakeSource();
+    MakeSource(temp);
     testing::FaultyFileSystem counting(*fs);
     Copy(counting);
     const std::size_t operations = counting.Calls().size();
@@ -77,10 +77,7 @@ TEST_F(TemplateCopy, EachFailedStepIsSkippedAndTheRestIsCopied) {
         SCOPED_TRACE(std::string(testing::OpName(failing.op)) + " " +
                      platform::ToUtf8(failing.path));
         TempFolder run;
-        run.Write(u"Skins/gp38/body.tga", "body");
-        run.Write(u"Skins/gp38/config.txt", "kuid <kuid:1:1>\r\n");
-        run.Write(u"Skins/gp38/textures/a.texture", "a");
-        run.MakeFolder(u"Skins/gp38/empty");
+        MakeSource(run);
         testing::FaultyFileSystem faulty(*fs);
         faulty.FailCall(static_cast<int>(k));
         EXPECT_NO_THROW(
