@@ -60,10 +60,6 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         bool refused = false;
         std::atomic<bool> waited = false;
         std::string thrown;
-        struct Result {
-            std::size_t item;
-            bool atItsTurn;
-        };
         try {
             InOrder(
                 pool, c.count, c.ahead,
@@ -80,19 +76,19 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
                     }
                     --running;
                     if (fails) throw Failure(u"prepare");
-                    return Result{i, atItsTurn};
+                    return i;
                 },
-                [&](std::size_t i, const Result& result) {
-                    EXPECT_EQ(result.item, i);
+                [&](std::size_t i, std::size_t result) {
+                    EXPECT_EQ(result, i);
                     if (i == c.commitRefuses && !refused) return !(refused = true);
                     order.push_back(i);
                     ++committed[i];
                     if (i == c.commitFails) throw Failure(u"commit");
                     return true;
                 },
-                [&](const Result& result) {
+                [&](std::size_t result) {
                     std::lock_guard lock(mutex);
-                    ++discarded[result.item];
+                    ++discarded[result];
                 },
                 [&] {
                     waited = true;

@@ -89,21 +89,6 @@ TEST_F(Descriptor, RewriteCasesBytesInBytesOut) {
     }
 }
 
-TEST_F(Descriptor, AMissingKuidIsReportedWithTheSkinsFolderName) {
-    temp.Write(u"MySkin/skin.dat", "1.3\r\nsd40\\Body\r\n");
-    EXPECT_EQ(Upgrade(*fs), UpgradeOutcome::KuidMissing);
-    EXPECT_EQ(view.events,
-              std::vector<std::string>{
-                  "error: Could not find a kuid for sd40_Body\r\nMySkin not upgraded."});
-}
-
-TEST_F(Descriptor, FoldersWithoutADescriptorArePassedOver) {
-    temp.MakeFolder(u"MySkin/skin.dat");
-    EXPECT_NE(Upgrade(*fs), UpgradeOutcome::Upgraded);
-    UpgradeSkinDescriptors(*fs, table, view, pool, {temp.Path(u"Nothing")}, {});
-    EXPECT_TRUE(view.events.empty());
-}
-
 TEST_F(Descriptor, AnEmptyDescriptorIsAFailure) {
     temp.Write(u"MySkin/skin.dat", "");
     try {
