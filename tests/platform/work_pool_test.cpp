@@ -56,8 +56,7 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         std::vector<int> prepared(c.count, 0), committed(c.count, 0), discarded(c.count, 0);
         std::vector<std::size_t> order;
         std::atomic<int> running = 0;
-        bool aloneWithOthersInFlight = false;
-        bool refused = false;
+        bool aloneWithOthersInFlight = false, refused = false;
         std::atomic<bool> waited = false;
         std::string thrown;
         try {

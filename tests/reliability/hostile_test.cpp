@@ -444,8 +444,10 @@ TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
     fs::create_symlink("/dev/zero", Host(kDownloads + u"zero/config.txt"));
     fs::create_directories(Host(kDownloads + u"pipe"));
     ASSERT_EQ(::mkfifo(Host(kDownloads + u"pipe/config.txt").c_str(), 0666), 0);
-    fs::create_directories(Host(u"Dyvenhall/Skins/gp38"));
     ASSERT_EQ(::mkfifo(Host(u"Dyvenhall/Skins/gp38/pipe.tga").c_str(), 0666), 0);
+    // A copy's target is replaced as a name, never opened.
+    fs::create_directories(Host(u"Dyvenhall/Skins/gp38_hi_dyn"));
+    ASSERT_EQ(::mkfifo(Host(u"Dyvenhall/Skins/gp38_hi_dyn/config.txt").c_str(), 0666), 0);
     Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
     const RunOutcome run = Update();
     EXPECT_EQ(run.messages, Messages{kDone});
@@ -453,6 +455,7 @@ TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
         std::count(run.events.begin(), run.events.end(), "status: 1 Skins need to be updated."), 1);
     EXPECT_EQ(SkinNow(u"skin"), kNew);
     EXPECT_FALSE(fs::exists(Host(u"Dyvenhall/Skins/gp38_hi_dyn/pipe.tga")));
+    EXPECT_TRUE(fs::is_regular_file(Host(u"Dyvenhall/Skins/gp38_hi_dyn/config.txt")));
     std::string left(64, '\0');
     left.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(writer, left.data(), 64))));
     ::close(writer);

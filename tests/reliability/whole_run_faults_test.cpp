@@ -239,7 +239,8 @@ TEST(WholeRunFaults, EveryFailedOperationIsHandledAsTheTableSays) {
 
 // Another program's edit of a skin.dat read ahead of its turn is kept: the
 // skin is read again at its turn. The edit comes as the next skin is read
-// for the update; made after the replace, it is kept all the same.
+// for the update (the survey reads it first); made after the replace, it is
+// kept all the same.
 TEST(WholeRunFaults, AnEditMadeWhileTheRunGoesOnIsKept) {
     TempFolder temp;
     WriteTree(SmallInstall(), temp.Root());
@@ -248,14 +249,12 @@ TEST(WholeRunFaults, AnEditMadeWhileTheRunGoesOnIsKept) {
     const std::u16string bravo = temp.Path() + u"\\Korvash\\World\\Custom\\Trains\\bravo\\skin.dat";
     const auto alpha = temp.Root() / "Korvash/World/Custom/Trains/alpha/skin.dat";
     editing.OnCall([&](const Call& call) {
-        // The survey reads it first.
         if (call.op == Op::OpenReader && call.path == bravo && call.nth == 2)
             std::ofstream(alpha, std::ios::app | std::ios::binary) << "edited\r\n";
     });
     const RunOutcome run = RunUpdate(editing, temp.Path());
     ASSERT_TRUE(run.finished) << Describe(run.events);
-    const std::string upgraded =
-        *ReadTree(temp.Root()).at("Korvash/World/Custom/Trains/alpha/skin.dat");
+    const std::string upgraded = temp.Read(u"Korvash/World/Custom/Trains/alpha/skin.dat");
     EXPECT_TRUE(upgraded.starts_with("1.5\r\n")) << upgraded;
     EXPECT_TRUE(upgraded.ends_with("colour=FF0000\r\n\r\nedited\r\n")) << upgraded;
 }
