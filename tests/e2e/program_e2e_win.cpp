@@ -418,8 +418,10 @@ TEST_F(ProgramTest, AnUpdateRunShowsItsTranscript) {
 
 TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
     install::Tree files = FullInstall();
-    // A folder where the rewrite's temporary file goes: it cannot be created.
+    // A folder where c_sd40's temporary goes, so that it cannot be made; and
+    // an old temporary in a later skin, which must stay as it is.
     files["GAMES/Korvash/world/custom/TRAINS/c_sd40/skin.dat.tmp"] = std::nullopt;
+    files["GAMES/Korvash/world/custom/TRAINS/d_sd40_roof/skin.dat.tmp"] = "an old temporary";
     HWND window = Start(files, L"4 Skins need to be updated.");
     ASSERT_TRUE(window);
 
@@ -433,6 +435,7 @@ TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
     EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
     EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
     EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
+    EXPECT_EQ(installs->Read(SkinDat(u"d_sd40_roof") + u".tmp"), "an old temporary");
 }
 
 TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -247,14 +246,14 @@ TEST(WholeRunFaults, AnEditMadeWhileTheRunGoesOnIsKept) {
     auto files = SystemFiles();
     FaultyFileSystem editing(*files);
     const std::u16string bravo = temp.Path() + u"\\Korvash\\World\\Custom\\Trains\\bravo\\skin.dat";
-    const auto alpha = temp.Root() / "Korvash/World/Custom/Trains/alpha/skin.dat";
+    const std::u16string alpha = u"Korvash/World/Custom/Trains/alpha/skin.dat";
     editing.OnCall([&](const Call& call) {
         if (call.op == Op::OpenReader && call.path == bravo && call.nth == 2)
-            std::ofstream(alpha, std::ios::app | std::ios::binary) << "edited\r\n";
+            temp.Write(alpha, temp.Read(alpha) + "edited\r\n");
     });
     const RunOutcome run = RunUpdate(editing, temp.Path());
     ASSERT_TRUE(run.finished) << Describe(run.events);
-    const std::string upgraded = temp.Read(u"Korvash/World/Custom/Trains/alpha/skin.dat");
+    const std::string upgraded = temp.Read(alpha);
     EXPECT_TRUE(upgraded.starts_with("1.5\r\n")) << upgraded;
     EXPECT_TRUE(upgraded.ends_with("colour=FF0000\r\n\r\nedited\r\n")) << upgraded;
 }
