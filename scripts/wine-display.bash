@@ -2,18 +2,60 @@
 # display: the one place that starts Xvfb, and the scratch Wine prefix with
 # the sample installs that run-windows and screenshot both use.
 
-# Starts Xvfb on a free display and exports DISPLAY; stop_display ends it.
-start_display() {
+# new_display: starts Xvfb on a free display, sets `display` to its name and
+# remembers it for stop_display.
+new_display() {
   local fd number
   exec {fd}<> <(:)
   Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-  display_pid=$!
-  read -r -t 30 -u "$fd" number
+  display_pids+=("$!")
+  if ! read -r -t 60 -u "$fd" number; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
   exec {fd}<&-
-  export DISPLAY=":$number"
+  display=":$number"
+}
+# Starts Xvfb on a free display and exports DISPLAY; stop_display ends it.
+start_display() {
+  new_display
+  export DISPLAY=$display
 }
 stop_display() {
-  [ -z "${display_pid:-}" ] || kill "$display_pid" 2>/dev/null || true
+  local pid
+  for pid in "${display_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  display_pids=()
+}
+display_pids=()
+
+# The Windows tests that need a prefix to themselves (they set its App Paths
+# values and drive windows on its display) run in lanes that CTest hands out
+# (tests/e2e/wine-lanes.json): lane 0 is PREFIX itself on DISPLAY, lane N is
+# PREFIX-laneN on a display of its own. scripts/wine-test picks the lane.
+# start_wine_lanes PREFIX starts Wine for each; stop_wine_lanes PREFIX stops them.
+wine_lanes=2
+start_wine_lanes() {
+  local prefix=$1 lane pids=() pid
+  [ -n "${DISPLAY:-}" ] || start_display
+  for ((lane = 1; lane < wine_lanes; lane++)); do
+    new_display
+    export "DSU_WINE_LANE${lane}_DISPLAY=$display"
+  done
+  # Side by side: making a prefix takes Wine a while.
+  scripts/wine-session start "$prefix" &
+  pids+=("$!")
+  for ((lane = 1; lane < wine_lanes; lane++)); do
+    scripts/wine-session start "$prefix-lane$lane" &
+    pids+=("$!")
+  done
+  for pid in "${pids[@]}"; do wait "$pid"; done
+}
+stop_wine_lanes() {
+  local prefix=$1 lane
+  scripts/wine-session stop "$prefix" || true
+  for ((lane = 1; lane < wine_lanes; lane++)); do
+    scripts/wine-session stop "$prefix-lane$lane" || true
+  done
 }
 
 # sample_session SCRATCH: builds the Windows program, copies
