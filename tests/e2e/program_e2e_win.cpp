@@ -458,7 +458,9 @@ TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
         EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
         EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
         EXPECT_EQ(installs->Read(SkinDat(u"d_sd40_roof") + u".tmp"), "an old temporary");
-        if (c.readOnly) EXPECT_FALSE(installs->Exists(SkinDat(u"c_sd40") + u".tmp"));
+        if (c.readOnly) {
+            EXPECT_FALSE(installs->Exists(SkinDat(u"c_sd40") + u".tmp"));
+        }
     }
 }
 
