@@ -727,6 +727,19 @@ std::string HostPath(const std::string& prefix, std::u16string_view path) {
     host += drive;
     host += ':';
     const std::size_t root = host.size();
+    // Nearly every path has no name that begins with a dot: it is copied.
+    bool dotted = false;
+    for (std::size_t i = 0; i < path.size() && !dotted; ++i)
+        dotted = path[i] == u'.' && (i == 0 || path[i - 1] == u'\\' || path[i - 1] == u'/');
+    if (!dotted) {
+        if (!path.empty() && path[0] != u'\\' && path[0] != u'/') host += '/';
+        AppendUtf8(host, path);
+        std::replace(host.begin() + static_cast<std::ptrdiff_t>(root), host.end(), '\\', '/');
+        // A trailing separator names the same folder; drop it so that
+        // parents and names split cleanly.
+        while (host.size() > root && host.back() == '/') host.pop_back();
+        return host;
+    }
     // As Windows makes a path full: "." names the folder it is in, and ".."
     // the one above, but never more than the drive's root.
     for (std::size_t start = 0; start <= path.size();) {
