@@ -49,6 +49,9 @@ bool frmMain::RunEvent(Event&& event) {
     } catch (const platform::Failure& failure) {
         End(failure.Message());
     }
+    // What the player does between events is seen: the next one finds its
+    // folders by name.
+    files_.ReleaseHeldFolders();
     return !ended_;
 }
 

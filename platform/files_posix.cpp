@@ -88,6 +88,28 @@ bool WindowsCanHold(std::string_view name) {
     return true;
 }
 
+// Windows refuses to replace a read-only file, with its own words; Wine shows
+// a file that no one may write as read-only.
+constexpr std::u16string_view kAccessDenied = u"Access is denied.";
+bool ReadOnly(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0; }
+
+bool HasDrive(std::u16string_view path) {
+    return path.size() >= 2 && path[1] == u':' &&
+           ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+}
+
+// The host's own path written with "\" for "/".
+std::string HostOwnPath(std::u16string_view path) {
+    std::string host;
+    host.reserve(path.size() + 16);
+    AppendUtf8(host, path);
+    std::replace(host.begin(), host.end(), '\\', '/');
+    // A trailing separator names the same folder; drop it so that parents
+    // and names split cleanly.
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    return host;
+}
+
 // Errors that more free descriptors or disk space may mend.
 bool ForWantOfRoom(int error) {
     return error == EMFILE || error == ENFILE || error == ENOSPC || error == EDQUOT;
@@ -148,8 +170,11 @@ class KeptFiles {
 
 // Folders held open, so that paths below them are walked from there: a path
 // of a dozen components otherwise costs a lookup of each component on every
-// open, which was much of a warm scan's time. The folders last listed are
-// held, as the files below them are what is opened next.
+// open, which was much of a warm scan's time. The folder last listed is held,
+// as the files below it are what is opened next, and only until the next
+// folder listing or the event's end: a folder renamed meanwhile must not be
+// taken for the one its old name now names, so every listing, and every
+// event, finds its folders by name.
 class HeldFolders {
   public:
     // Where a system call on `host` starts: the innermost held folder that
@@ -161,17 +186,23 @@ class HeldFolders {
         std::shared_ptr<const void> keep;  // the held folder's descriptor stays open
     };
 
-    // Holds the folder open at `fd` for the paths that callers spell `host`,
-    // which may differ from its name in letter case.
+    // Holds the folder open at `fd`, in the place of any other, for the
+    // paths that callers spell `host`, which may differ from its name in
+    // letter case.
     void Hold(const std::string& host, int fd) {
         auto held = std::make_shared<Held>();
         held->host = host;
         held->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (held->fd < 0) return;
         std::unique_lock lock(mutex_);
-        std::erase_if(held_, [&](const std::shared_ptr<Held>& h) { return h->host == host; });
-        if (held_.size() == kHeld) held_.erase(held_.begin());
-        held_.push_back(std::move(held));
+        held_.assign(1, std::move(held));
+    }
+
+    // Paths are walked from the root again. A call under way keeps the
+    // folder it started from.
+    void Release() {
+        std::unique_lock lock(mutex_);
+        held_.clear();
     }
 
     At Find(const std::string& host) const {
@@ -203,8 +234,6 @@ class HeldFolders {
             if (fd >= 0) ::close(fd);
         }
     };
-    // The survey's or the update run's skins folder, and a scan's root.
-    static constexpr std::size_t kHeld = 4;
     mutable std::shared_mutex mutex_;
     std::vector<std::shared_ptr<Held>> held_;
 };
@@ -321,7 +350,8 @@ class PosixWriter final : public BufferedTextWriter {
 
 class PosixFileSystem final : public ListingFileSystem {
   public:
-    explicit PosixFileSystem(std::string prefix) : prefix_(std::move(prefix)) {}
+    PosixFileSystem(std::string prefix, bool hostPaths)
+        : prefix_(std::move(prefix)), hostPaths_(hostPaths) {}
 
     void MakeFolder(const std::u16string& path) override {
         const std::string host = ForCreate(path);
@@ -337,6 +367,7 @@ class PosixFileSystem final : public ListingFileSystem {
             Fail(u"copy", source, refused);
         }
         const std::string host = ForCreate(target);
+        if (IsReadOnly(host)) throw FileError(u"copy", target, kAccessDenied, EACCES);
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written; under a new name, so that it
         // takes the place of no file of the player's.
@@ -383,6 +414,9 @@ class PosixFileSystem final : public ListingFileSystem {
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
         const std::string target = ForCreate(to);
         Fd old(OpenToKeep(target));
+        struct stat st;
+        if (old.get() >= 0 && ::fstat(old.get(), &st) == 0 && ReadOnly(st))
+            throw FileError(u"replace", to, kAccessDenied, EACCES);
         if (!Rename(ResolveCase(Host(from)), target)) Fail(u"replace", to, errno);
         if (old.get() >= 0) kept_.Keep(old.release());
     }
@@ -455,8 +489,12 @@ class PosixFileSystem final : public ListingFileSystem {
         return StampOfStat(st);
     }
 
+    void ReleaseHeldFolders() override { held_.Release(); }
+
   private:
-    std::string Host(std::u16string_view path) const { return HostPath(prefix_, path); }
+    std::string Host(std::u16string_view path) const {
+        return hostPaths_ && !HasDrive(path) ? HostOwnPath(path) : HostPath(prefix_, path);
+    }
 
     // The host name for a file that is to be made: an existing name that
     // matches without regard to letter case is used, as on Windows.
@@ -471,6 +509,12 @@ class PosixFileSystem final : public ListingFileSystem {
 #else
         return ::openat(at.dir, at.path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
 #endif
+    }
+
+    bool IsReadOnly(const std::string& host) const {
+        const auto at = held_.Find(host);
+        struct stat st;
+        return ::fstatat(at.dir, at.path, &st, AT_SYMLINK_NOFOLLOW) == 0 && ReadOnly(st);
     }
 
     bool Exists(const std::string& host) const {
@@ -618,6 +662,9 @@ class PosixFileSystem final : public ListingFileSystem {
   protected:
     std::vector<std::u16string> ListNames(const std::u16string& folder, bool folders,
                                           std::u16string_view prefix) override {
+        // A listing of subfolders begins a survey, a scan or a copy: it finds
+        // the folder by name, and holds it in the place of the last one.
+        if (folders) held_.Release();
         const std::string host = Host(folder);
         DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
@@ -650,6 +697,7 @@ class PosixFileSystem final : public ListingFileSystem {
 
   private:
     std::string prefix_;
+    bool hostPaths_;  // a path without a drive letter is the host's own
     HeldFolders held_;
     KeptFiles kept_;
 };
@@ -664,32 +712,57 @@ std::string DefaultWinePrefix() {
 }
 
 std::string HostPath(const std::string& prefix, std::u16string_view path) {
+    // The program has no Windows current folder: C:\ stands for it, so that a
+    // path without a drive, or with a drive and no root, stays inside the
+    // prefix.
+    char drive = 'c';
+    if (HasDrive(path)) {
+        drive = static_cast<char>(path[0] | 0x20);
+        path.remove_prefix(2);
+    }
     std::string host;
     host.reserve(prefix.size() + path.size() + 16);
-    if (path.size() >= 2 && path[1] == u':' &&
-        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'))) {
-        host += prefix;
-        host += "/dosdevices/";
-        host += static_cast<char>(path[0] | 0x20);
-        host += ':';
-        path.remove_prefix(2);
-        if (!path.empty() && path[0] != u'\\') host += '/';
+    host += prefix;
+    host += "/dosdevices/";
+    host += drive;
+    host += ':';
+    const std::size_t root = host.size();
+    // Nearly every path has no name that begins with a dot: it is copied.
+    bool dotted = false;
+    for (std::size_t i = 0; i < path.size() && !dotted; ++i)
+        dotted = path[i] == u'.' && (i == 0 || path[i - 1] == u'\\' || path[i - 1] == u'/');
+    if (!dotted) {
+        if (!path.empty() && path[0] != u'\\' && path[0] != u'/') host += '/';
+        AppendUtf8(host, path);
+        std::replace(host.begin() + static_cast<std::ptrdiff_t>(root), host.end(), '\\', '/');
+        // A trailing separator names the same folder; drop it so that
+        // parents and names split cleanly.
+        while (host.size() > root && host.back() == '/') host.pop_back();
+        return host;
     }
-    const std::size_t rest = host.size();
-    AppendUtf8(host, path);
-    std::replace(host.begin() + static_cast<std::ptrdiff_t>(rest), host.end(), '\\', '/');
-    // A trailing separator names the same folder; drop it so that parents
-    // and names split cleanly.
-    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    // As Windows makes a path full: "." names the folder it is in, and ".."
+    // the one above, but never more than the drive's root.
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos) end = path.size();
+        const std::u16string_view name = path.substr(start, end - start);
+        if (name == u"..") {
+            if (host.size() > root) host.resize(host.find_last_of('/'));
+        } else if (!name.empty() && name != u".") {
+            host += '/';
+            AppendUtf8(host, name);
+        }
+        start = end + 1;
+    }
     return host;
 }
 
 std::unique_ptr<FileSystem> MakePosixFileSystem(std::string prefix) {
-    return std::make_unique<PosixFileSystem>(std::move(prefix));
+    return std::make_unique<PosixFileSystem>(std::move(prefix), false);
 }
 
 std::unique_ptr<FileSystem> MakeSystemFileSystem(const RetryClock&) {
-    return MakePosixFileSystem(DefaultWinePrefix());
+    return std::make_unique<PosixFileSystem>(DefaultWinePrefix(), true);
 }
 
 }  // namespace dsu::platform

@@ -317,6 +317,16 @@ class WinFileSystem final : public ListingFileSystem {
     // MOVEFILE_WRITE_THROUGH always: the new name is on stable storage when
     // the call returns. Only the target's attributes can make a move denied.
     bool Move(const std::u16string& from, const std::u16string& to, DWORD flags) const {
+        // Windows refuses to replace a read-only file; Wine's rename does not,
+        // so the attribute is tested here, for one answer on both.
+        if ((flags & MOVEFILE_REPLACE_EXISTING) != 0) {
+            const DWORD attributes = GetFileAttributesW(Wide(to));
+            if (attributes != INVALID_FILE_ATTRIBUTES && !IsFolderAttributes(attributes) &&
+                (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return false;
+            }
+        }
         return Retrying(clock_, {&to}, [&] {
             return MoveFileExW(Wide(from), Wide(to), flags | MOVEFILE_WRITE_THROUGH);
         });

@@ -1,6 +1,8 @@
 #include "skins/descriptor.h"
 
+#include <exception>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "platform/failure.h"
@@ -46,8 +48,12 @@ struct PreparedDescriptor {
     std::u16string descriptor;  // skin.dat
     std::u16string temporary;   // skin.dat.tmp, waiting when Upgraded
     std::vector<std::pair<std::u16string, platform::MessageKind>> messages;
-    platform::FileStamp read;  // of the skin.dat it was made from
-    bool atItsTurn = false;    // made with nothing later in flight
+    // Of skin.dat before it was read: whatever is there at the skin's turn,
+    // if not this, was made since.
+    std::optional<platform::FileStamp> read;
+    // A failure after the messages, which come first.
+    std::exception_ptr failure;
+    bool atItsTurn = false;  // made with nothing later in flight
 };
 
 // Keeps the messages of a skin prepared on a work thread for the ordered pass.
@@ -71,9 +77,9 @@ constexpr std::size_t kCopyBlock = 64 * 1024;
 // Reads skin.dat, makes skin.dat.tmp, translates the reference and writes
 // and flushes the rest. The messages are held for the commit, so that they
 // come in the skins' order. A failed file operation throws FileError, and
-// skin.dat.tmp is then gone. At its turn, nothing later is in flight and a
-// skin.dat.tmp already there is replaced; ahead of it, such a file fails the
-// prepare and is left as it was.
+// skin.dat.tmp is then gone; one after a message is held, to follow it. At
+// its turn, nothing later is in flight and a skin.dat.tmp already there is
+// replaced; ahead of it, such a file fails the prepare and is left as it was.
 PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
                                          const kuids::colFolderKuids& table,
                                          const std::u16string& skinFolder, bool atItsTurn) {
@@ -114,9 +120,9 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
     };
 
     try {
+        prepared.read = files.StampOf(prepared.descriptor);
         reader = OpenCandidate(files, prepared.descriptor);
         if (!reader) return prepared;
-        prepared.read = reader->Stamp();
         writer = files.CreateWriter(
             temporary, atItsTurn ? platform::Existing::Replace : platform::Existing::Keep);
         made = true;
@@ -145,7 +151,10 @@ PreparedDescriptor PrepareSkinDescriptor(platform::FileSystem& files,
         prepared.outcome = UpgradeOutcome::Upgraded;
     } catch (const platform::Failure&) {
         abandon();
-        throw;
+        if (prepared.messages.empty()) throw;
+        // The skin's message is shown, then the failure ends the run.
+        prepared.failure = std::current_exception();
+        prepared.outcome = UpgradeOutcome::KuidMissing;
     } catch (const std::bad_alloc&) {
         abandon();
         throw platform::FileError(u"read", prepared.descriptor, u"Not enough memory");
@@ -165,6 +174,7 @@ void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor
 UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
                                     const PreparedDescriptor& prepared) {
     for (const auto& [text, kind] : prepared.messages) messages.ShowMessage(text, kind);
+    if (prepared.failure) std::rethrow_exception(prepared.failure);
     if (prepared.outcome != UpgradeOutcome::Upgraded) return prepared.outcome;
     try {
         files.ReplaceFile(prepared.temporary, prepared.descriptor);
@@ -207,11 +217,12 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
             },
             [&](std::size_t, const PreparedDescriptor& prepared) {
-                // A skin.dat written since it was read ahead is read again at
-                // its turn, so that no edit is lost that one skin at a time
-                // would keep.
-                if (!prepared.atItsTurn && prepared.outcome == UpgradeOutcome::Upgraded &&
-                    files.StampOf(prepared.descriptor) != prepared.read)
+                // Whatever was made ahead is made again at its turn when
+                // skin.dat was written since it was read, whether it was to be
+                // upgraded or not, so that no edit is lost that one skin at a
+                // time would see; and so is a failure, which only counts there.
+                if (!prepared.atItsTurn &&
+                    (prepared.failure || files.StampOf(prepared.descriptor) != prepared.read))
                     return false;
                 if (CommitSkinDescriptor(files, messages, prepared) == UpgradeOutcome::Upgraded)
                     replaced.push_back(prepared.descriptor);

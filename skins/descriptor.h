@@ -41,7 +41,8 @@ enum class UpgradeOutcome {
 // lies in its skin.dat.tmp), every later one stays as it was. Each new
 // descriptor goes through skin.dat.tmp, which is flushed to stable storage
 // and then replaces skin.dat atomically; lines 3 and later are copied byte
-// for byte. The descriptors are prepared on `pool`, and the replaces made
+// for byte, each ended by CR LF. A read-only skin.dat is not replaced: its
+// replace fails. The descriptors are prepared on `pool`, and the replaces made
 // before the end are durable when it returns or throws. `wait` runs on the
 // calling thread after each skin and while it waits.
 void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderKuids& table,

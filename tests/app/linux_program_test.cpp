@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "tests/support/front_install.h"
 #include "tests/support/wine_prefix.h"
@@ -25,10 +26,14 @@ struct Result {
     std::string output;
 };
 
+constexpr std::string_view kPrompt = "Update now? [Y/n] ";
+
 // Runs the program with `args`, `input` on its standard input, and an
 // environment of HOME only (no display, no WINEPREFIX) plus `extraEnv`.
+// `atPrompt`, when given, runs once the program asks, before the input comes.
 Result RunProgram(const std::vector<std::string>& args, const std::string& input,
-                  const std::string& home, const std::vector<std::string>& extraEnv = {}) {
+                  const std::string& home, const std::vector<std::string>& extraEnv = {},
+                  const std::function<void()>& atPrompt = {}) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return {};
     const pid_t pid = fork();
@@ -52,12 +57,18 @@ Result RunProgram(const std::vector<std::string>& args, const std::string& input
     }
     close(in[0]);
     close(out[1]);
+    Result result;
+    char buffer[4096];
+    if (atPrompt) {
+        for (ssize_t n;
+             !result.output.ends_with(kPrompt) && (n = read(out[0], buffer, sizeof buffer)) > 0;)
+            result.output.append(buffer, n);
+        atPrompt();
+    }
     // Small inputs fit the pipe; the program reads them when it asks.
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
     close(in[1]);
-    Result result;
-    char buffer[4096];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
     close(out[0]);
     int status = 0;
@@ -75,9 +86,10 @@ struct FrontPrefix : FakeWinePrefix {
 
 // The program on the prefix, its home the prefix's folder.
 Result RunOn(const FakeWinePrefix& prefix, std::vector<std::string> args,
-             const std::string& input = "", const std::vector<std::string>& env = {}) {
+             const std::string& input = "", const std::vector<std::string>& env = {},
+             const std::function<void()>& atPrompt = {}) {
     args.insert(args.end(), {"--prefix", prefix.Prefix()});
-    return RunProgram(args, input, prefix.Folder().Root().string(), env);
+    return RunProgram(args, input, prefix.Folder().Root().string(), env, atPrompt);
 }
 
 // How the console shows a transcript: statuses as lines, messages as
@@ -104,14 +116,24 @@ std::string Skin(const FakeWinePrefix& prefix, std::u16string_view name) {
 }
 
 TEST(LinuxProgram, ConsoleRunsAndAnswers) {
-    const std::string scan = kScan + "Update now? [Y/n] ";
+    namespace fs = std::filesystem;
+    const std::string scan = kScan + std::string(kPrompt);
     const std::string& run = kRunOutput;
+    // The player's backup while the program asks: the skins folder renamed,
+    // and copied back under its name.
+    const std::u16string trains = u"GAMES/Korvash/world/custom/TRAINS";
+    const auto backUp = [&](const FakeWinePrefix& prefix) {
+        const fs::path folder = prefix.Folder().Host(u"prefix/drive_c/" + trains);
+        fs::rename(folder, folder.string() + ".bak");
+        fs::copy(folder.string() + ".bak", folder, fs::copy_options::recursive);
+    };
     struct Case {
         const char* name;
         std::vector<std::string> args;
         std::string input;
         std::string output;
         bool upgraded;
+        std::function<void(const FakeWinePrefix&)> atPrompt = {};
     };
     const Case cases[] = {
         {"enter", {}, "\n", scan + run, true},
@@ -120,19 +142,29 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         {"n", {}, "n\n", scan, false},
         {"end of input", {}, "", scan + "\n", false},
         {"--yes", {"--yes"}, "", kScan + run, true},
+        // The folder named Trains at the update is the one upgraded.
+        {"Trains renamed and copied back meanwhile", {}, "\n", scan + run, true, backUp},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FrontPrefix prefix;
         std::vector<std::string> args = {"--console"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result result = RunOn(prefix, args, c.input);
+        const Result result =
+            RunOn(prefix, args, c.input, {},
+                  c.atPrompt ? [&] { c.atPrompt(prefix); } : std::function<void()>{});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.output, c.output);
         EXPECT_EQ(Skin(prefix, u"a"),
                   c.upgraded ? testing::kFrontUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");
         EXPECT_EQ(Skin(prefix, u"b"), "1.3\r\nf7\\Body\r\n");
         EXPECT_EQ(prefix.Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), c.upgraded);
+        if (c.atPrompt) {
+            // The backup is byte for byte as it was.
+            EXPECT_EQ(prefix.Read(trains + u".bak/a/skin.dat"), "1.3\r\ngp38\\Body\r\nmine\r\n");
+            EXPECT_EQ(prefix.Read(trains + u".bak/b/skin.dat"), "1.3\r\nf7\\Body\r\n");
+            EXPECT_FALSE(prefix.Exists(trains + u".bak/a/skin.dat.tmp"));
+        }
     }
 }
 

@@ -417,25 +417,51 @@ TEST_F(ProgramTest, AnUpdateRunShowsItsTranscript) {
 }
 
 TEST_F(ProgramTest, EndsTheRunOnAFailedWrite) {
-    install::Tree files = FullInstall();
-    // A folder where c_sd40's temporary goes, so that it cannot be made; and
-    // an old temporary in a later skin, which must stay as it is.
-    files["GAMES/Korvash/world/custom/TRAINS/c_sd40/skin.dat.tmp"] = std::nullopt;
-    files["GAMES/Korvash/world/custom/TRAINS/d_sd40_roof/skin.dat.tmp"] = "an old temporary";
-    HWND window = Start(files, L"4 Skins need to be updated.");
-    ASSERT_TRUE(window);
+    struct Case {
+        const char* name;
+        bool readOnly;  // c_sd40's skin.dat, which Windows does not replace
+        std::wstring failed;
+    };
+    const Case cases[] = {
+        {"a folder in the way of the temporary", false, L"Could not create "},
+        {"a read-only skin.dat", true, L"Could not replace "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        install::Tree files = FullInstall();
+        // A folder where c_sd40's temporary goes, so that it cannot be made;
+        // and an old temporary in a later skin, which must stay as it is.
+        if (!c.readOnly)
+            files["GAMES/Korvash/world/custom/TRAINS/c_sd40/skin.dat.tmp"] = std::nullopt;
+        files["GAMES/Korvash/world/custom/TRAINS/d_sd40_roof/skin.dat.tmp"] = "an old temporary";
+        HWND window = Start(files, L"4 Skins need to be updated.");
+        ASSERT_TRUE(window);
+        const std::wstring descriptor = installs->Trains(L"c_sd40\\skin.dat");
+        if (c.readOnly) {
+            ASSERT_TRUE(SetFileAttributesW(descriptor.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
 
-    PostMessageW(Button(window), BM_CLICK, 0, 0);
+        PostMessageW(Button(window), BM_CLICK, 0, 0);
 
-    Answer(window, Icon::Error, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
-    Answer(window, Icon::Error,
-           L"Could not create " + installs->Trains(L"c_sd40\\skin.dat.tmp") + L": ", true);
+        Answer(window, Icon::Error, L"Could not find a kuid for es44\r\nb_es44 not upgraded.");
+        Answer(window, Icon::Error,
+               c.failed +
+                   installs->Trains(c.readOnly ? L"c_sd40\\skin.dat" : L"c_sd40\\skin.dat.tmp") +
+                   L": ",
+               true);
 
-    EXPECT_EQ(program->ExitCode(), 1u);
-    EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
-    EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
-    EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
-    EXPECT_EQ(installs->Read(SkinDat(u"d_sd40_roof") + u".tmp"), "an old temporary");
+        EXPECT_EQ(program->ExitCode(), 1u);
+        const DWORD attributes = GetFileAttributesW(descriptor.c_str());
+        SetFileAttributesW(descriptor.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, c.readOnly);
+        EXPECT_EQ(installs->SkinDat(u"a_gp38"), kGp38New);
+        EXPECT_EQ(installs->SkinDat(u"c_sd40"), kSd40Old);
+        EXPECT_EQ(installs->SkinDat(u"d_sd40_roof"), "1.3\r\nsd40\\Roof\r\n");
+        EXPECT_EQ(installs->Read(SkinDat(u"d_sd40_roof") + u".tmp"), "an old temporary");
+        if (c.readOnly) {
+            EXPECT_FALSE(installs->Exists(SkinDat(u"c_sd40") + u".tmp"));
+        }
+    }
 }
 
 TEST_F(ProgramTest, EndsOnAnEmptySkinDescriptorAtStartUp) {

@@ -303,7 +303,8 @@ TEST_P(Files, NamesOutsideTheCodePageAndLongPathsWork) {
 
 // A listed folder is held and reached through its handle, even when it has
 // moved, under the name it was listed by, which may differ from its own in
-// letter case.
+// letter case; but only until the event ends, or the next listing of
+// subfolders, which each find their folders by name.
 TEST_P(Files, AListedFolderIsReachedWhereverItMoved) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows holds no folders";
@@ -319,6 +320,16 @@ TEST_P(Files, AListedFolderIsReachedWhereverItMoved) {
     fs->ReplaceFile(before + u"\\skin.dat.tmp", before + u"\\skin.dat");
     fs->FlushReplace(before + u"\\skin.dat");
     EXPECT_EQ(temp.Read(u"after/skin.dat"), "1.5\r\n");
+
+    // Copied back under its name: the copy is what the name reaches next.
+    temp.Write(u"before/skin.dat", "copied back");
+    fs->ReleaseHeldFolders();
+    EXPECT_EQ(Lines(u"BEFORE\\skin.dat"), std::vector<std::string>{"copied back"});
+    fs->ListSubfolders(before);
+    std::filesystem::rename(temp.Host(u"before"), temp.Host(u"again"));
+    temp.Write(u"before/skin.dat", "the newest");
+    EXPECT_EQ(fs->ListSubfolders(before), std::vector<std::u16string>{});
+    EXPECT_EQ(Lines(u"BEFORE\\skin.dat"), std::vector<std::string>{"the newest"});
 }
 
 INSTANTIATE_TEST_SUITE_P(, Files, ::testing::Bool(),

@@ -15,7 +15,9 @@
 #include "tests/support/recording_view.h"
 #include "tests/support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/win32.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,6 +340,67 @@ TEST_F(HostileDeep, PathsLongerThan260Characters) {
     EXPECT_EQ(Read(u"Dyvenhall/Skins/gp38_hi_dyn/config.txt"), Config("<kuid:30501:100>"));
 }
 
+// A read-only file is never replaced, as Windows' MoveFileExW refuses to:
+// a read-only skin.dat ends the run with the replace's message and stays as
+// it was, read-only, and so do the later skins; a read-only file in
+// gp38_hi_dyn is skipped by the template copy, which copies the rest. Wine
+// shows a file that nobody may write as read-only, and its rename would
+// replace one.
+TEST_F(Hostile, ReadOnlyFilesAreNotReplaced) {
+    struct Case {
+        const char* kind;
+        std::u16string readOnly;
+        bool ends;
+    };
+    const Case cases[] = {
+        {"skin.dat", kTrains + u"a/skin.dat", true},
+        {"a file of gp38_hi_dyn", u"Dyvenhall/Skins/gp38_hi_dyn/body.tga", false},
+    };
+#ifdef _WIN32
+    const std::string denied = platform::ToUtf8(platform::SystemErrorText(ERROR_ACCESS_DENIED));
+#else
+    const std::string denied = "Access is denied.";
+#endif
+    const std::string old = "1.3\r\ngp38\\Body\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        HostileInstall install;
+        install.Write(u"Dyvenhall/Skins/gp38/body.tga", "new body");
+        install.Write(u"Dyvenhall/Skins/gp38/cab.tga", "cab");
+        install.Write(u"Dyvenhall/Skins/gp38_hi_dyn/body.tga", "old body");
+        install.Skin(u"a", old);
+        install.Skin(u"b", old);
+        const fs::path readOnly = install.Host(c.readOnly);
+        const std::string before = install.Read(c.readOnly);
+        const fs::perms writable =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        fs::permissions(readOnly, writable, fs::perm_options::remove);
+        const RunOutcome run = install.Update();
+        const fs::perms mode = fs::status(readOnly).permissions();
+        fs::permissions(readOnly, fs::perms::owner_write, fs::perm_options::add);
+        EXPECT_EQ(install.Read(c.readOnly), before);
+        EXPECT_EQ(mode & writable, fs::perms::none);
+        EXPECT_EQ(run.finished, !c.ends);
+        if (c.ends) {
+            EXPECT_EQ(run.messages,
+                      Messages{"error: Could not replace " +
+                               platform::ToUtf8(install.temp.Path(c.readOnly)) + ": " + denied});
+            EXPECT_FALSE(install.temp.Exists(kTrains + u"a/skin.dat.tmp"));
+            EXPECT_EQ(install.SkinNow(u"b"), old);
+        } else {
+            EXPECT_EQ(run.messages, Messages{kDone});
+            EXPECT_EQ(install.Read(u"Dyvenhall/Skins/gp38_hi_dyn/cab.tga"), "cab");
+            EXPECT_EQ(install.Read(u"Dyvenhall/Skins/gp38_hi_dyn/config.txt"),
+                      Config("<kuid:30501:100>"));
+            for (const auto& entry :
+                 fs::directory_iterator(install.Host(u"Dyvenhall/Skins/gp38_hi_dyn")))
+                EXPECT_EQ(entry.path().filename().string().find(".dsu."), std::string::npos);
+            EXPECT_EQ(install.SkinNow(u"a"), kNew);
+            EXPECT_EQ(install.SkinNow(u"b"), kNew);
+        }
+    }
+}
+
 #ifndef _WIN32
 // Linux: a name that is not UTF-8 comes through as it is.
 TEST_F(Hostile, LinuxNamesThatAreNotUtf8) {
@@ -460,17 +523,6 @@ TEST_F(Hostile, LinuxFifosAndDevicesInThePlaceOfFiles) {
     EXPECT_EQ(left, waiting);
 }
 
-// Linux: the replace is a rename, which a read-only skin.dat does not stop;
-// the upgraded file has the permissions of a new file.
-TEST_F(Hostile, LinuxAReadOnlyDescriptorIsUpgraded) {
-    Skin(u"skin", "1.3\r\ngp38\\Body\r\n");
-    fs::permissions(Host(kTrains + u"skin/skin.dat"),
-                    fs::perms::owner_read | fs::perms::group_read);
-    const RunOutcome run = Update();
-    EXPECT_EQ(run.messages, Messages{kDone});
-    EXPECT_EQ(SkinNow(u"skin"), kNew);
-}
-
 // The registry values of the two installs, as Wine's system.reg holds them.
 TEST(HostileRegistry, OddValues) {
     struct Case {
@@ -501,6 +553,15 @@ TEST(HostileRegistry, OddValues) {
          "error: Could not list C:\\Games\\Korvash;C:\\Games\\Other\\World\\Custom\\Trains: "},
         {"a path on a drive that is not there", RegText("Q:\\Korvash"),
          "error: Could not list Q:\\Korvash\\World\\Custom\\Trains: "},
+        // As Windows: ".." stops at the drive's root.
+        {"climbing above the drive's root", RegText("C:\\..\\..\\Games\\Korvash"), ""},
+        {"climbing above the root from a folder", RegText("C:\\Games\\..\\..\\..\\Games\\Korvash"),
+         ""},
+        // The program has no current folder of its own: C:\ stands for it.
+        {"no drive letter", RegText("\\Games\\Korvash"), ""},
+        {"neither a drive nor a root", RegText("Games\\.\\Korvash"), ""},
+        {"a drive and no root", RegText("C:Games\\Korvash"), ""},
+        {"no drive, climbing", RegText("..\\..\\Games\\Korvash"), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -509,6 +570,9 @@ TEST(HostileRegistry, OddValues) {
             {{"Games/Korvash/korvash.exe", "MZ"},
              {"Games/Korvash/World/Custom/Trains/skin/skin.dat", "1.3\r\ngp38\\Body\r\n"},
              {"Games/Dyvenhall/Skins", std::nullopt}});
+        // Where a path above drive_c, or against the working folder, would
+        // lead: an install whose survey fails.
+        prefix.Folder().Write(u"Games/Korvash/World/Custom/Trains/outside/skin.dat", "");
         auto files = platform::MakePosixFileSystem(prefix.Prefix());
         auto registry = platform::MakeWineRegistry(prefix.Prefix());
         RecordingView view;

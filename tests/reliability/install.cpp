@@ -6,10 +6,6 @@
 #include "platform/text.h"
 #include "tests/support/recording_view.h"
 
-#ifndef _WIN32
-#include "platform/files_posix.h"
-#endif
-
 namespace dsu::testing {
 
 namespace {
@@ -71,9 +67,11 @@ std::u16string FixedRegistry::QueryRegistryPath(platform::RegistryRoot,
     return {};
 }
 
-RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root) {
+RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root,
+                     const std::function<void(const std::string&)>& onMessage) {
     FixedRegistry registry(root + u"\\Korvash\\", root + u"\\Dyvenhall");
     RecordingView view;
+    view.onMessage = onMessage;
     app::frmMain form(files, registry, view);
     RunOutcome outcome;
     outcome.loaded = form.Load();
@@ -84,13 +82,7 @@ RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root) {
     return outcome;
 }
 
-std::unique_ptr<platform::FileSystem> SystemFiles() {
-#ifdef _WIN32
-    return platform::MakeSystemFileSystem();
-#else
-    return platform::MakePosixFileSystem(platform::DefaultWinePrefix());
-#endif
-}
+std::unique_ptr<platform::FileSystem> SystemFiles() { return platform::MakeSystemFileSystem(); }
 
 std::vector<std::string> Deviations(const DiskTree& now, const DiskTree& before,
                                     const DiskTree& done, bool leftovers) {

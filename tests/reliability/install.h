@@ -3,6 +3,7 @@
 // pass: each entry of both installs as it was or as a whole run leaves it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,9 @@ struct RunOutcome {
 
 // Start-up and one click of "Update Now" over the install below `root`
 // (the program's form of a folder holding Korvash\ and Dyvenhall\).
-RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root);
+// `onMessage` runs while each message is up.
+RunOutcome RunUpdate(platform::FileSystem& files, const std::u16string& root,
+                     const std::function<void(const std::string&)>& onMessage = {});
 
 // The file services of this platform, for real folders.
 std::unique_ptr<platform::FileSystem> SystemFiles();

@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
+#include <stdexcept>
+#include <thread>
 #include <tuple>
 
 #include "platform/text.h"
@@ -225,13 +229,30 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
             EXPECT_EQ(run.exitCode, 1);
             for (const auto& m : run.messages) EXPECT_FALSE(Contains(m, "information:"));
         }
+        // A skin left alone is told of before what fails once its reference
+        // was looked up: closing its files, taking its skin.dat.tmp away.
+        const bool afterItsMessage =
+            kLeftAlone.contains(place->skin) &&
+            ((place->kind == Kind::NewDescriptor &&
+              (op == Op::CloseWriter || op == Op::DeleteFile)) ||
+             (place->kind == Kind::LeftDescriptor && op == Op::CloseReader && nth > 1));
+        if (afterItsMessage) {
+            ASSERT_GE(run.messages.size(), 2u) << Describe(run.events);
+            EXPECT_TRUE(run.messages[run.messages.size() - 2].ends_with("\r\n" + place->skin +
+                                                                        " not upgraded."))
+                << Describe(run.events);
+        }
         if (*outcome == Outcome::Ends && !place->skin.empty()) {
             // Nothing of a later skin: no message, no change, no skin.dat.tmp.
             for (const auto& m : run.messages) {
                 const auto end = m.rfind(" not upgraded.");
                 if (end == std::string::npos) continue;
                 const auto start = m.rfind('\n', end) + 1;
-                EXPECT_LT(m.substr(start, end - start), place->skin) << m;
+                if (afterItsMessage) {
+                    EXPECT_LE(m.substr(start, end - start), place->skin) << m;
+                } else {
+                    EXPECT_LT(m.substr(start, end - start), place->skin) << m;
+                }
             }
             for (auto it = skins.upper_bound(place->skin); it != skins.end(); ++it)
                 for (const auto& [p, content] : now)
@@ -252,26 +273,100 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
 INSTANTIATE_TEST_SUITE_P(WholeRunFaults, FailedOperations,
                          ::testing::Range<std::size_t>(0, kShares));
 
-// Another program's edit of a skin.dat read ahead of its turn is kept: the
-// skin is read again at its turn. The edit comes as the next skin is read
-// for the update (the survey reads it first); made after the replace, it is
-// kept all the same.
+// Another program's edit of a skin.dat read ahead of its turn is seen,
+// whatever that reading found: the skin is read again at its turn. Each edit
+// comes once the skin was read for the update (the survey reads it first): as
+// the next skin is read; while an earlier skin's message is up, of a skin
+// whose kuid was missing or that was not at version 1.3. An edit made after
+// the replace is kept all the same.
 TEST(WholeRunFaults, AnEditMadeWhileTheRunGoesOnIsKept) {
-    TempFolder temp;
-    WriteTree(SmallInstall(), temp.Root());
-    auto files = SystemFiles();
-    FaultyFileSystem editing(*files);
-    const std::u16string bravo = temp.Path() + u"\\Korvash\\World\\Custom\\Trains\\bravo\\skin.dat";
-    const std::u16string alpha = u"Korvash/World/Custom/Trains/alpha/skin.dat";
-    editing.OnCall([&](const Call& call) {
-        if (call.op == Op::OpenReader && call.path == bravo && call.nth == 2)
-            temp.Write(alpha, temp.Read(alpha) + "edited\r\n");
-    });
-    const RunOutcome run = RunUpdate(editing, temp.Path());
-    ASSERT_TRUE(run.finished) << Describe(run.events);
-    const std::string upgraded = temp.Read(alpha);
-    EXPECT_TRUE(upgraded.starts_with("1.5\r\n")) << upgraded;
-    EXPECT_TRUE(upgraded.ends_with("colour=FF0000\r\n\r\nedited\r\n")) << upgraded;
+    const std::u16string trains = u"Korvash/World/Custom/Trains/";
+    const std::string charlie = "error: Could not find a kuid for es44\r\ncharlie not upgraded.";
+    struct Case {
+        const char* name;
+        std::u16string skin;  // whose skin.dat is edited
+        std::string edit;     // its new content, or "" to add a line
+        Op readAhead;         // the call on `after`, its nth, after which it is edited
+        std::u16string after;
+        int nth;
+        bool atCharliesMessage;  // and only then
+        std::string now;         // its skin.dat at the end
+        std::vector<std::string> messages;
+    };
+    const std::string golfFixed = "1.3\r\ngp38\\Hood\r\n";
+    const Case cases[] = {
+        {"an upgrade",
+         u"alpha",
+         "",
+         Op::OpenReader,
+         u"bravo/skin.dat",
+         2,
+         false,
+         "1.5\r\n<kuid2:30501:1000:1>\\<kuid:30501:100>\r\npainter=1\r\ncolour=FF0000\r\n\r\n"
+         "edited\r\n",
+         {charlie, "error: Could not find a kuid for nowhere\r\ngolf not upgraded.",
+          "information: Skins have been upgraded."}},
+        {"a missing kuid",
+         u"golf",
+         golfFixed,
+         Op::DeleteFile,
+         u"golf/skin.dat.tmp",
+         1,
+         true,
+         "1.5\r\n<kuid2:30501:1002:1>\\<kuid:30501:100>\r\n",
+         {charlie, "information: Skins have been upgraded."}},
+        {"a skin that becomes 1.3",
+         u"delta",
+         "1.3\r\ngp38\\Body\r\nnow 1.3\r\n",
+         Op::CloseReader,
+         u"delta/skin.dat",
+         2,
+         true,
+         "1.5\r\n<kuid2:30501:1000:1>\\<kuid:30501:100>\r\nnow 1.3\r\n",
+         {charlie, "error: Could not find a kuid for nowhere\r\ngolf not upgraded.",
+          "information: Skins have been upgraded."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder temp;
+        DiskTree tree = SmallInstall();
+        // Without an old temporary, golf is read ahead like the others.
+        if (c.skin == u"golf") tree.erase("Korvash/World/Custom/Trains/golf/skin.dat.tmp");
+        WriteTree(tree, temp.Root());
+        const std::u16string edited = trains + c.skin + u"/skin.dat";
+        auto edit = [&] {
+            const std::string bytes = c.edit.empty() ? temp.Read(edited) + "edited\r\n" : c.edit;
+            // On Windows the reader may be closing it still.
+            for (int tries = 0;; ++tries) {
+                try {
+                    return temp.Write(edited, bytes);
+                } catch (const std::runtime_error&) {
+                    if (tries == 1000) throw;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+        };
+        auto files = SystemFiles();
+        FaultyFileSystem editing(*files);
+        const std::u16string after = temp.Path(trains + c.after);
+        std::atomic<bool> readAhead = false;
+        editing.OnCall([&](const Call& call) {
+            if (call.op != c.readAhead || call.path != after || call.nth != c.nth) return;
+            if (!c.atCharliesMessage) edit();
+            readAhead = true;
+        });
+        const RunOutcome run = RunUpdate(editing, temp.Path(), [&](const std::string& message) {
+            if (!c.atCharliesMessage || message != charlie) return;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!readAhead && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_TRUE(readAhead) << "not read ahead";
+            edit();
+        });
+        ASSERT_TRUE(run.finished) << Describe(run.events);
+        EXPECT_EQ(temp.Read(edited), c.now);
+        EXPECT_EQ(run.messages, c.messages);
+    }
 }
 
 }  // namespace

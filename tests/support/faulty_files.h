@@ -86,6 +86,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
         return inner_.ClaimFolder(folder);
     }
+    void ReleaseHeldFolders() override { inner_.ReleaseHeldFolders(); }
 
     // Counts the call and throws FileError when it is the chosen one.
     void Step(Op op, const std::u16string& path);

@@ -1,6 +1,7 @@
 // A View that records what the window's logic does to it, in order.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ class RecordingView : public app::View {
     std::vector<std::string> events;
     bool enabled = true;
     bool shown = false;
+    // Runs while each message is up, with its event's text.
+    std::function<void(const std::string&)> onMessage;
 
     void SetStatus(const std::u16string& text) override {
         events.push_back("status: " + platform::ToUtf8(text));
@@ -32,6 +35,7 @@ class RecordingView : public app::View {
     void ShowMessage(const std::u16string& text, platform::MessageKind kind) override {
         events.push_back((kind == platform::MessageKind::Error ? "error: " : "information: ") +
                          platform::ToUtf8(text));
+        if (onMessage) onMessage(events.back());
     }
     void Close() override { events.push_back("close"); }
 
