@@ -162,16 +162,12 @@ void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor
 
 // Shows the skin's messages, then puts skin.dat.tmp in the place of skin.dat
 // (durable only after FlushReplace of skin.dat).
+// A failed replace throws, and its skin.dat.tmp is then discarded with the rest.
 UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
                                     const PreparedDescriptor& prepared) {
     for (const auto& [text, kind] : prepared.messages) messages.ShowMessage(text, kind);
     if (prepared.outcome != UpgradeOutcome::Upgraded) return prepared.outcome;
-    try {
-        files.ReplaceFile(prepared.temporary, prepared.descriptor);
-    } catch (const platform::Failure&) {
-        DiscardSkinDescriptor(files, prepared);
-        throw;
-    }
+    files.ReplaceFile(prepared.temporary, prepared.descriptor);
     return UpgradeOutcome::Upgraded;
 }
 
