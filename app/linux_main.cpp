@@ -1,10 +1,14 @@
 // The Linux program, for Korvash under Wine or Proton: a window when there is
 // a display, the console otherwise.
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/console_front.h"
@@ -44,19 +48,30 @@ const char kUsage[] =
     "n or the end of the input does not.\n"
     "\n"
     "Exit status: 0 after a finished or declined update, 1 when an install is\n"
-    "missing or an operation failed, 2 for a wrong command line or when several\n"
+    "missing, an operation failed or a signal (Ctrl-C, a closed terminal) stopped\n"
+    "it before the update was made, 2 for a wrong command line or when several\n"
     "prefixes hold Korvash.\n";
 
-// An interrupt, a hang-up or a termination ends the run at the next skin,
-// its own temporaries removed; a second one ends the program at once. A
-// closed output is seen as a failed write, not as a signal.
+// An interrupt, a hang-up or a termination ends a run at its next skin, its
+// own temporaries removed, and ends the program at once when nothing runs.
+// One thread of its own waits for them; every other thread, started later,
+// inherits a mask that blocks them, so that none has a system call cut short.
+// A closed output is seen as a failed write, not as a signal.
 void EndRunsOnSignals() {
     std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = [](int) { dsu::app::RequestStop(); };
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    try {
+        std::thread([stops] {
+            for (int signal = 0;;)
+                if (sigwait(&stops, &signal) == 0) dsu::app::StopOnSignal();
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without it, the signals keep their default action, as a kill does.
+        pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    }
 }
 
 }  // namespace

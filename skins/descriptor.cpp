@@ -189,7 +189,7 @@ void FlushReplaces(platform::FileSystem& files, platform::WorkPool& pool,
 void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderKuids& table,
                             platform::MessageSink& messages, platform::WorkPool& pool,
                             const std::vector<std::u16string>& skinFolders,
-                            const std::function<void()>& wait) {
+                            const std::function<void()>& wait, const std::function<void()>& stop) {
     // Each new descriptor is written and flushed on the pool; this thread
     // then shows the messages and swaps the descriptors in, in listing order,
     // up to the first failure. Descriptors prepared beyond it are discarded,
@@ -203,6 +203,8 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
             },
             [&](std::size_t, const PreparedDescriptor& prepared) {
+                // A stop comes before a skin, never inside one.
+                if (stop) stop();
                 // A skin.dat written since it was read ahead is read again at
                 // its turn, so that no edit is lost that one skin at a time
                 // would keep.
@@ -215,14 +217,15 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 return true;
             },
             [&](const PreparedDescriptor& prepared) { DiscardSkinDescriptor(files, prepared); },
-            wait);
+            [&] {
+                if (wait) wait();
+                if (stop) stop();
+            });
     } catch (const platform::Failure&) {
         // The skins before the failure stay upgraded, and durably so, even
-        // when the failure was a stop the keep-alive reported; a failed flush
-        // among them is the earlier failure and is the one told.
-        FlushReplaces(files, pool, replaced, [&] {
-            if (wait) platform::BestEffort(wait);
-        });
+        // when the failure was a stop; a failed flush among them is the
+        // earlier failure and is the one told.
+        FlushReplaces(files, pool, replaced, wait);
         throw;
     }
     FlushReplaces(files, pool, replaced, wait);

@@ -1,6 +1,7 @@
 // The Linux program end to end: the real executable on Wine prefixes that
 // the tests lay out, driven through its console.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,10 +26,15 @@ struct Result {
     std::string output;
 };
 
+constexpr char kQuestion[] = "Update now? [Y/n] ";
+
 // Runs the program with `args`, `input` on its standard input, and an
 // environment of HOME only (no display, no WINEPREFIX) plus `extraEnv`.
+// With `interruptAt`, its input stays open until it has written that much
+// and then it gets SIGINT, as from Ctrl-C; it has a minute to end.
 Result RunProgram(const std::vector<std::string>& args, const std::string& input,
-                  const std::string& home, const std::vector<std::string>& extraEnv = {}) {
+                  const std::string& home, const std::vector<std::string>& extraEnv = {},
+                  const std::string& interruptAt = "") {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return {};
     const pid_t pid = fork();
@@ -55,13 +61,28 @@ Result RunProgram(const std::vector<std::string>& args, const std::string& input
     // Small inputs fit the pipe; the program reads them when it asks.
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
-    close(in[1]);
     Result result;
     char buffer[4096];
+    int status = 0;
+    bool ended = false;
+    if (!interruptAt.empty()) {
+        while (result.output.size() < interruptAt.size()) {
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            result.output.append(buffer, n);
+        }
+        kill(pid, SIGINT);
+        // Its input closed only after the minute, which a program that took
+        // the interrupt for the end of the input would need.
+        for (int tenths = 0; tenths < 600 && !ended; ++tenths) {
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended) usleep(100 * 1000);
+        }
+    }
+    close(in[1]);
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
     close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!ended) waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
@@ -75,9 +96,10 @@ struct FrontPrefix : FakeWinePrefix {
 
 // The program on the prefix, its home the prefix's folder.
 Result RunOn(const FakeWinePrefix& prefix, std::vector<std::string> args,
-             const std::string& input = "", const std::vector<std::string>& env = {}) {
+             const std::string& input = "", const std::vector<std::string>& env = {},
+             const std::string& interruptAt = "") {
     args.insert(args.end(), {"--prefix", prefix.Prefix()});
-    return RunProgram(args, input, prefix.Folder().Root().string(), env);
+    return RunProgram(args, input, prefix.Folder().Root().string(), env, interruptAt);
 }
 
 // How the console shows a transcript: statuses as lines, messages as
@@ -104,7 +126,7 @@ std::string Skin(const FakeWinePrefix& prefix, std::u16string_view name) {
 }
 
 TEST(LinuxProgram, ConsoleRunsAndAnswers) {
-    const std::string scan = kScan + "Update now? [Y/n] ";
+    const std::string scan = kScan + kQuestion;
     const std::string& run = kRunOutput;
     struct Case {
         const char* name;
@@ -112,22 +134,26 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         std::string input;
         std::string output;
         bool upgraded;
+        bool interrupt = false;  // Ctrl-C at the question
+        int status = 0;
     };
     const Case cases[] = {
         {"enter", {}, "\n", scan + run, true},
         {"y", {}, "y\n", scan + run, true},
-        {"asked again", {}, "maybe\nY\n", scan + "Update now? [Y/n] " + run, true},
+        {"asked again", {}, "maybe\nY\n", scan + kQuestion + run, true},
         {"n", {}, "n\n", scan, false},
         {"end of input", {}, "", scan + "\n", false},
         {"--yes", {"--yes"}, "", kScan + run, true},
+        {"ctrl-c at the question", {}, "", scan, false, true, 1},
+        {"ctrl-c, asked again", {}, "maybe\n", scan + kQuestion, false, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FrontPrefix prefix;
         std::vector<std::string> args = {"--console"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result result = RunOn(prefix, args, c.input);
-        EXPECT_EQ(result.status, 0);
+        const Result result = RunOn(prefix, args, c.input, {}, c.interrupt ? c.output : "");
+        EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.output, c.output);
         EXPECT_EQ(Skin(prefix, u"a"),
                   c.upgraded ? testing::kFrontUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");
