@@ -2,6 +2,7 @@
 // a display, the console otherwise.
 #include <pthread.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -54,30 +55,50 @@ const char kUsage[] =
 
 // An interrupt, a hang-up or a termination ends a run at its next skin, its
 // own temporaries removed, and ends the program at once when nothing runs.
-// One thread of its own waits for them; every other thread, started later,
-// inherits a mask that blocks them, so that none has a system call cut short.
-// A closed output is seen as a failed write, not as a signal.
-void EndRunsOnSignals() {
-    std::signal(SIGPIPE, SIG_IGN);
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    try {
-        std::thread([stops] {
-            for (int signal = 0;;)
-                if (sigwait(&stops, &signal) == 0) dsu::app::StopOnSignal();
-        }).detach();
-    } catch (const std::system_error&) {
-        // Without it, the signals keep their default action, as a kill does.
-        pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+// While this lives, one thread of its own waits for them; every other
+// thread, started later, inherits a mask that blocks them, so that none has
+// a system call cut short. A closed output is seen as a failed write, not as
+// a signal.
+class StopSignals {
+  public:
+    StopSignals() {
+        std::signal(SIGPIPE, SIG_IGN);
+        sigemptyset(&stops_);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops_, signal);
+        pthread_sigmask(SIG_BLOCK, &stops_, nullptr);
+        try {
+            waiter_ = std::thread([this] {
+                for (int signal = 0;;) {
+                    if (sigwait(&stops_, &signal) != 0) continue;
+                    if (leaving_) return;
+                    dsu::app::StopOnSignal();
+                }
+            });
+        } catch (const std::system_error&) {
+            // Without it, the signals keep their default action, as a kill does.
+            pthread_sigmask(SIG_UNBLOCK, &stops_, nullptr);
+        }
     }
-}
+    // The program ends anyway: a signal from now on changes nothing.
+    ~StopSignals() {
+        if (!waiter_.joinable()) return;
+        leaving_ = true;
+        pthread_kill(waiter_.native_handle(), SIGTERM);
+        waiter_.join();
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    sigset_t stops_;
+    std::atomic<bool> leaving_ = false;
+    std::thread waiter_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    EndRunsOnSignals();
+    const StopSignals signals;
     bool console = false;
     bool yes = false;
     std::string named;
