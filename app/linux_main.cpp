@@ -1,10 +1,15 @@
 // The Linux program, for Korvash under Wine or Proton: a window when there is
 // a display, the console otherwise.
+#include <pthread.h>
+
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/console_front.h"
@@ -44,25 +49,56 @@ const char kUsage[] =
     "n or the end of the input does not.\n"
     "\n"
     "Exit status: 0 after a finished or declined update, 1 when an install is\n"
-    "missing or an operation failed, 2 for a wrong command line or when several\n"
+    "missing, an operation failed or a signal (Ctrl-C, a closed terminal) stopped\n"
+    "it before the update was made, 2 for a wrong command line or when several\n"
     "prefixes hold Korvash.\n";
 
-// An interrupt, a hang-up or a termination ends the run at the next skin,
-// its own temporaries removed; a second one ends the program at once. A
-// closed output is seen as a failed write, not as a signal.
-void EndRunsOnSignals() {
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = [](int) { dsu::app::RequestStop(); };
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
+// An interrupt, a hang-up or a termination ends a run at its next skin, its
+// own temporaries removed, and ends the program at once when nothing runs.
+// While this lives, one thread of its own waits for them; every other
+// thread, started later, inherits a mask that blocks them, so that none has
+// a system call cut short. A closed output is seen as a failed write, not as
+// a signal.
+class StopSignals {
+  public:
+    StopSignals() {
+        std::signal(SIGPIPE, SIG_IGN);
+        sigemptyset(&stops_);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops_, signal);
+        pthread_sigmask(SIG_BLOCK, &stops_, nullptr);
+        try {
+            waiter_ = std::thread([this] {
+                for (int signal = 0;;) {
+                    if (sigwait(&stops_, &signal) != 0) continue;
+                    if (leaving_) return;
+                    dsu::app::StopOnSignal();
+                }
+            });
+        } catch (const std::system_error&) {
+            // Without it, the signals keep their default action, as a kill does.
+            pthread_sigmask(SIG_UNBLOCK, &stops_, nullptr);
+        }
+    }
+    // The program ends anyway: a signal from now on changes nothing.
+    ~StopSignals() {
+        if (!waiter_.joinable()) return;
+        leaving_ = true;
+        pthread_kill(waiter_.native_handle(), SIGTERM);
+        waiter_.join();
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    sigset_t stops_;
+    std::atomic<bool> leaving_ = false;
+    std::thread waiter_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    EndRunsOnSignals();
+    const StopSignals signals;
     bool console = false;
     bool yes = false;
     std::string named;

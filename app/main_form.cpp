@@ -1,6 +1,8 @@
 #include "app/main_form.h"
 
-#include <csignal>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
 
 #include "kuids/kuid_scan.h"
 #include "platform/failure.h"
@@ -16,14 +18,48 @@ using platform::ResolvePath;
 
 namespace {
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
-volatile std::sig_atomic_t stopRequested = 0;
+
+// Whether an event runs, and a stop asked while it does. The lock orders a
+// stop against an event's start and end: none is asked outside an event, so
+// none outlives the event it was asked in.
+struct Stops {
+    std::mutex mutex;
+    bool running = false;
+    std::atomic<bool> asked = false;
+    int idleStatus = 1;  // the exit status while no event runs
+};
+Stops stops;
+
+void BeginEvent() {
+    std::lock_guard lock(stops.mutex);
+    stops.running = true;
+}
+
+// True when a stop was asked during the event.
+bool EndEvent(int idleStatus) {
+    std::lock_guard lock(stops.mutex);
+    stops.running = false;
+    stops.idleStatus = idleStatus;
+    return stops.asked.exchange(false);
+}
 }  // namespace
 
-void RequestStop() noexcept { stopRequested = 1; }
+void RequestStop() noexcept {
+    std::lock_guard lock(stops.mutex);
+    if (stops.running) stops.asked = true;
+}
 
-void frmMain::KeepAlive() {
-    view_.KeepAlive();
-    if (stopRequested != 0) throw platform::Failure(kStopped);
+void StopOnSignal() noexcept {
+    std::lock_guard lock(stops.mutex);
+    // Nothing runs, and the lock keeps it so: nothing to finish.
+    if (!stops.running) std::_Exit(stops.idleStatus);
+    stops.asked = true;
+}
+
+void frmMain::KeepAlive() { view_.KeepAlive(); }
+
+void frmMain::StopPoint() {
+    if (stops.asked.load()) throw platform::Failure(kStopped);
 }
 
 frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View& view,
@@ -35,8 +71,7 @@ frmMain::frmMain(platform::FileSystem& files, platform::Registry& registry, View
       writePool_(writeThreads) {}
 
 void frmMain::End(const std::u16string& message) {
-    view_.ShowMessage(message, MessageKind::Error);
-    view_.Close();
+    ending_ = message;
     exitCode_ = 1;
     ended_ = true;
 }
@@ -44,15 +79,33 @@ void frmMain::End(const std::u16string& message) {
 template <class Event>
 bool frmMain::RunEvent(Event&& event) {
     if (ended_) return false;
+    BeginEvent();
     try {
         event();
     } catch (const platform::Failure& failure) {
         End(failure.Message());
+    } catch (...) {
+        EndEvent(1);
+        throw;
     }
     // What the player does between events is seen: the next one finds its
     // folders by name.
     files_.ReleaseHeldFolders();
-    return !ended_;
+    // Nothing runs from here on; a stop now ends the program at once.
+    const bool stopped = EndEvent(ended_ || updatePending_ ? 1 : 0);
+    if (stopped && !ended_ && updatePending_) End(kStopped);
+    if (ended_) {
+        view_.ShowMessage(ending_, MessageKind::Error);
+        view_.Close();
+        return false;
+    }
+    if (stopped) {
+        // Nothing was left to stop: what the event did has been told.
+        view_.Close();
+        ended_ = true;
+        return false;
+    }
+    return true;
 }
 
 bool frmMain::Load() {
@@ -96,38 +149,52 @@ void frmMain::SurveySkins() {
             count += candidate ? 1 : 0;
             return true;
         },
-        [](bool) {}, [this] { KeepAlive(); });
+        [](bool) {},
+        [this] {
+            KeepAlive();
+            StopPoint();
+        });
 
     view_.SetStatus(platform::DecimalText(static_cast<long long>(count)) +
                     u" Skins need to be updated.");
+    updatePending_ = count != 0;
     if (count == 0) view_.DisableUpdate();
 }
 
 bool frmMain::UpgradeSkins() {
-    return RunEvent([&] {
+    const bool goesOn = RunEvent([&] {
         view_.SetStatus(u"Scanning for Kuids...");
         view_.Repaint();
+        StopPoint();
 
         // The copy comes first, so that the first scan already finds gp38_hi_dyn;
         // the scans' order decides which root's kuid a folder name gets.
         skins::CopyTemplateSkin(files_, paintPath_ + u"Skins\\gp38",
                                 paintPath_ + u"Skins\\gp38_hi_dyn");
-        const auto keepAlive = [this] { KeepAlive(); };
-        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", readPool_, keepAlive);
+        const auto scanning = [this] {
+            KeepAlive();
+            StopPoint();
+        };
+        kuids::ScanFolderKuids(files_, folderKuids_, paintPath_ + u"Skins", readPool_, scanning);
         kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + u"World\\dispatcher\\downloads",
-                               readPool_, keepAlive);
-        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, readPool_,
-                               keepAlive);
+                               readPool_, scanning);
+        kuids::ScanFolderKuids(files_, folderKuids_, mainPath_ + kSkinsFolder, readPool_, scanning);
 
         view_.SetStatus(u"Upgrading Sp3 Skins...");
-        KeepAlive();
-        skins::UpgradeSkinDescriptors(files_, folderKuids_, view_, writePool_,
-                                      files_.ListSubfolders(mainPath_ + kSkinsFolder), keepAlive);
+        scanning();
+        skins::UpgradeSkinDescriptors(
+            files_, folderKuids_, view_, writePool_,
+            files_.ListSubfolders(mainPath_ + kSkinsFolder), [this] { KeepAlive(); },
+            [this] { StopPoint(); });
 
         view_.SetStatus(u"Skins have been upgraded.");
-        view_.ShowMessage(u"Skins have been upgraded.", MessageKind::Information);
-        view_.DisableUpdate();
+        updatePending_ = false;
     });
+    // Told once the run is over, so that a stop meanwhile ends the program.
+    if (!goesOn) return false;
+    view_.ShowMessage(u"Skins have been upgraded.", MessageKind::Information);
+    view_.DisableUpdate();
+    return true;
 }
 
 }  // namespace dsu::app

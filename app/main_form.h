@@ -36,9 +36,15 @@ inline constexpr char16_t kHostAppPathsKey[] =
 inline constexpr char16_t kPaintAppPathsKey[] =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Korvash Dyvenhall.exe";
 
-// Asks the running event to end at the next skin, as after an interrupt or a
-// closed output. Safe to call from a signal handler.
+// Asks the running event (the start-up or the update run) to end at its next
+// stop point: before the next skin, never within the final flush. With no
+// event running there is nothing to stop, and the request is forgotten: a
+// run never starts already stopped. For a closed output. Any thread.
 void RequestStop() noexcept;
+// The same for an interrupt, a hang-up or a termination, except that with no
+// event running it ends the program at once: 1 while there is an update to
+// make or after a failure, else 0. Any thread, not a signal handler.
+void StopOnSignal() noexcept;
 inline constexpr char16_t kStopped[] = u"The update was stopped.";
 inline constexpr char16_t kAlreadyRunning[] =
     u"Another Dyvenhall Skin Updater is working on these skins. Let it finish, then try again.";
@@ -59,7 +65,7 @@ class frmMain {
     bool UpgradeSkins();
 
     // 0 while the program runs or after it ended normally; 1 after it ended on
-    // a missing install or a failure.
+    // a missing install, a failure or a stop before the update was made.
     int ExitCode() const { return exitCode_; }
 
     const std::u16string& MainPath() const { return mainPath_; }
@@ -68,12 +74,17 @@ class frmMain {
 
   private:
     void SurveySkins();
-    // The view's keep-alive, which also ends the event when a stop was asked.
+    // Lets the view paint; never ends the event.
     void KeepAlive();
+    // Ends the event with "The update was stopped." when a stop was asked.
+    void StopPoint();
     // Runs one event under the ending discipline: a Failure ends it with one
-    // error message, and the program with it.
+    // error message, and the program with it. The message is shown once the
+    // event is over, and a stop asked during the event and not met at a stop
+    // point ends the program then.
     template <class Event>
     bool RunEvent(Event&& event);
+    // Ends the program once the event is over, with this error message.
     void End(const std::u16string& message);
 
     platform::FileSystem& files_;
@@ -84,6 +95,8 @@ class frmMain {
     kuids::colFolderKuids folderKuids_;
     int exitCode_ = 0;
     bool ended_ = false;
+    std::u16string ending_;         // the message End leaves for the event's end
+    bool updatePending_ = false;    // skins to update, and no run has made it
     std::shared_ptr<void> claim_;   // the skins folder, while the window lives
     platform::WorkPool readPool_;   // the survey and the scans
     platform::WorkPool writePool_;  // the update run and its flushes

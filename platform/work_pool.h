@@ -71,9 +71,11 @@ class WorkPool {
 // result that commit refuses (returns false for, as stale), is not final: at
 // its turn, whatever was prepared beyond it is discarded, and prepare(i,
 // true) runs again on the calling thread with nothing else in flight; only
-// what that throws goes on. When commit, such a prepare or `wait` throws,
-// every prepare under way is waited for and each result not committed goes
-// to discard(result), which must not throw; then the exception goes on.
+// what that throws goes on. A result made at its turn that commit refuses
+// all the same goes to discard, and the item is left as it is. When commit,
+// such a prepare or `wait` throws, every prepare under way is waited for and
+// each result not committed goes to discard(result), which must not throw:
+// the one whose commit threw too; then the exception goes on.
 template <class Prepare, class Commit, class Discard>
 void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& prepare,
              Commit&& commit, Discard&& discard, const std::function<void()>& wait = {}) {
@@ -112,8 +114,9 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             pool.Post([task] { (*task)(); });
         }
     };
-    auto discardFrom = [&](Run& run, std::size_t k) {
-        for (; k < run.results.size(); ++k) discard(run.results[k]);
+    // Moves `k` past each result before it goes, so that none goes twice.
+    auto discardFrom = [&](Run& run, std::size_t& k) {
+        while (k < run.results.size()) discard(run.results[k++]);
     };
     // The tasks refer to this frame: all of them end before it does, and
     // before a discard that throws all the same (a test's power cut) can
@@ -130,12 +133,15 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
         }
         inFlight.clear();
         giveUp = false;
-        for (Run& run : runs) discardFrom(run, 0);
+        for (Run& run : runs) {
+            std::size_t first = 0;
+            discardFrom(run, first);
+        }
     };
 
     std::size_t i = 0;  // the next item to commit
     Run run;
-    std::size_t k = 0;  // its place in `run`
+    std::size_t k = 0;  // the first of `run` neither committed nor discarded
     try {
         while (i < count) {
             post(i);
@@ -151,14 +157,23 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             giveUpInFlight();
             discardFrom(run, k);
             run = {};
+            k = 0;
             posted = i + 1;
             Result alone = prepare(i, true);
-            commit(i, alone);
+            bool committed = false;
+            try {
+                committed = commit(i, alone);
+            } catch (...) {
+                discard(alone);
+                throw;
+            }
+            // Final: made again, it could be refused for ever.
+            if (!committed) discard(alone);
             ++i;
         }
     } catch (...) {
         giveUpInFlight();
-        discardFrom(run, k + 1);
+        discardFrom(run, k);
         throw;
     }
 }

@@ -171,17 +171,13 @@ void DiscardSkinDescriptor(platform::FileSystem& files, const PreparedDescriptor
 
 // Shows the skin's messages, then puts skin.dat.tmp in the place of skin.dat
 // (durable only after FlushReplace of skin.dat).
+// A failed replace throws, and its skin.dat.tmp is then discarded with the rest.
 UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::MessageSink& messages,
                                     const PreparedDescriptor& prepared) {
     for (const auto& [text, kind] : prepared.messages) messages.ShowMessage(text, kind);
     if (prepared.failure) std::rethrow_exception(prepared.failure);
     if (prepared.outcome != UpgradeOutcome::Upgraded) return prepared.outcome;
-    try {
-        files.ReplaceFile(prepared.temporary, prepared.descriptor);
-    } catch (const platform::Failure&) {
-        DiscardSkinDescriptor(files, prepared);
-        throw;
-    }
+    files.ReplaceFile(prepared.temporary, prepared.descriptor);
     return UpgradeOutcome::Upgraded;
 }
 
@@ -203,7 +199,7 @@ void FlushReplaces(platform::FileSystem& files, platform::WorkPool& pool,
 void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderKuids& table,
                             platform::MessageSink& messages, platform::WorkPool& pool,
                             const std::vector<std::u16string>& skinFolders,
-                            const std::function<void()>& wait) {
+                            const std::function<void()>& wait, const std::function<void()>& stop) {
     // Each new descriptor is written and flushed on the pool; this thread
     // then shows the messages and swaps the descriptors in, in listing order,
     // up to the first failure. Descriptors prepared beyond it are discarded,
@@ -217,6 +213,8 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
             },
             [&](std::size_t, const PreparedDescriptor& prepared) {
+                // A stop comes before a skin, never inside one.
+                if (stop) stop();
                 // Whatever was made ahead is made again at its turn when
                 // skin.dat was written since it was read, whether it was to be
                 // upgraded or not, so that no edit is lost that one skin at a
@@ -230,14 +228,15 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 return true;
             },
             [&](const PreparedDescriptor& prepared) { DiscardSkinDescriptor(files, prepared); },
-            wait);
+            [&] {
+                if (wait) wait();
+                if (stop) stop();
+            });
     } catch (const platform::Failure&) {
         // The skins before the failure stay upgraded, and durably so, even
-        // when the failure was a stop the keep-alive reported; a failed flush
-        // among them is the earlier failure and is the one told.
-        FlushReplaces(files, pool, replaced, [&] {
-            if (wait) platform::BestEffort(wait);
-        });
+        // when the failure was a stop; a failed flush among them is the
+        // earlier failure and is the one told.
+        FlushReplaces(files, pool, replaced, wait);
         throw;
     }
     FlushReplaces(files, pool, replaced, wait);

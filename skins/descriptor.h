@@ -44,10 +44,14 @@ enum class UpgradeOutcome {
 // for byte, each ended by CR LF. A read-only skin.dat is not replaced: its
 // replace fails. The descriptors are prepared on `pool`, and the replaces made
 // before the end are durable when it returns or throws. `wait` runs on the
-// calling thread after each skin and while it waits.
+// calling thread after each skin and while it waits, and must not throw (a
+// window's painting). `stop` runs there before each skin's turn and while it
+// waits: what it throws ends the run as a failure there would, and it never
+// runs once the last skin is done, so that the final flush always finishes.
 void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderKuids& table,
                             platform::MessageSink& messages, platform::WorkPool& pool,
                             const std::vector<std::u16string>& skinFolders,
-                            const std::function<void()>& wait);
+                            const std::function<void()>& wait,
+                            const std::function<void()>& stop = {});
 
 }  // namespace dsu::skins

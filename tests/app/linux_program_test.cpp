@@ -1,6 +1,7 @@
 // The Linux program end to end: the real executable on Wine prefixes that
 // the tests lay out, driven through its console.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,9 +32,12 @@ constexpr std::string_view kPrompt = "Update now? [Y/n] ";
 // Runs the program with `args`, `input` on its standard input, and an
 // environment of HOME only (no display, no WINEPREFIX) plus `extraEnv`.
 // `atPrompt`, when given, runs once the program asks, before the input comes.
+// With `interruptAt`, its input stays open until it has written that much
+// and then it gets SIGINT, as from Ctrl-C; it has a minute to end.
 Result RunProgram(const std::vector<std::string>& args, const std::string& input,
                   const std::string& home, const std::vector<std::string>& extraEnv = {},
-                  const std::function<void()>& atPrompt = {}) {
+                  const std::function<void()>& atPrompt = {},
+                  const std::string& interruptAt = "") {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return {};
     const pid_t pid = fork();
@@ -68,11 +72,26 @@ Result RunProgram(const std::vector<std::string>& args, const std::string& input
     // Small inputs fit the pipe; the program reads them when it asks.
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
+    int status = 0;
+    bool ended = false;
+    if (!interruptAt.empty()) {
+        while (result.output.size() < interruptAt.size()) {
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            result.output.append(buffer, n);
+        }
+        kill(pid, SIGINT);
+        // Its input closed only after the minute, which a program that took
+        // the interrupt for the end of the input would need.
+        for (int tenths = 0; tenths < 600 && !ended; ++tenths) {
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended) usleep(100 * 1000);
+        }
+    }
     close(in[1]);
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
     close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!ended) waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
@@ -87,9 +106,9 @@ struct FrontPrefix : FakeWinePrefix {
 // The program on the prefix, its home the prefix's folder.
 Result RunOn(const FakeWinePrefix& prefix, std::vector<std::string> args,
              const std::string& input = "", const std::vector<std::string>& env = {},
-             const std::function<void()>& atPrompt = {}) {
+             const std::function<void()>& atPrompt = {}, const std::string& interruptAt = "") {
     args.insert(args.end(), {"--prefix", prefix.Prefix()});
-    return RunProgram(args, input, prefix.Folder().Root().string(), env, atPrompt);
+    return RunProgram(args, input, prefix.Folder().Root().string(), env, atPrompt, interruptAt);
 }
 
 // How the console shows a transcript: statuses as lines, messages as
@@ -134,6 +153,8 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         std::string output;
         bool upgraded;
         std::function<void(const FakeWinePrefix&)> atPrompt = {};
+        bool interrupt = false;  // Ctrl-C at the question
+        int status = 0;
     };
     const Case cases[] = {
         {"enter", {}, "\n", scan + run, true},
@@ -144,6 +165,8 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         {"--yes", {"--yes"}, "", kScan + run, true},
         // The folder named Trains at the update is the one upgraded.
         {"Trains renamed and copied back meanwhile", {}, "\n", scan + run, true, backUp},
+        {"ctrl-c at the question", {}, "", scan, false, {}, true, 1},
+        {"ctrl-c, asked again", {}, "maybe\n", scan + std::string(kPrompt), false, {}, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,8 +175,9 @@ TEST(LinuxProgram, ConsoleRunsAndAnswers) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Result result =
             RunOn(prefix, args, c.input, {},
-                  c.atPrompt ? [&] { c.atPrompt(prefix); } : std::function<void()>{});
-        EXPECT_EQ(result.status, 0);
+                  c.atPrompt ? [&] { c.atPrompt(prefix); } : std::function<void()>{},
+                  c.interrupt ? c.output : "");
+        EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.output, c.output);
         EXPECT_EQ(Skin(prefix, u"a"),
                   c.upgraded ? testing::kFrontUpgradedA : "1.3\r\ngp38\\Body\r\nmine\r\n");

@@ -2,6 +2,7 @@
 // of the test's own (Xvfb), driven by keys typed through XTEST (xdotool).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -206,6 +208,19 @@ class Program {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     std::string Output() const { return testing::ReadBytes(output_); }
+    void Signal(int signal) const { kill(pid_, signal); }
+    // Until its main thread has waited in poll(2) for a while, as it does only
+    // between events (the start-up's survey waits on its work otherwise).
+    bool WaitUntilIdle() const {
+        int steady = 0;
+        return WaitFor([&] {
+            std::ifstream call("/proc/" + std::to_string(pid_) + "/syscall");
+            long number = -1;
+            call >> number;
+            steady = number == SYS_poll || number == SYS_ppoll ? steady + 1 : 0;
+            return steady >= 10;
+        });
+    }
 
   private:
     std::filesystem::path output_;
@@ -224,30 +239,62 @@ class LinuxWindow : public ::testing::Test {
     XServer x_;
 };
 
-TEST_F(LinuxWindow, AnUpdateRunAndTheCloseBox) {
-    FakeWinePrefix prefix(kFront, testing::FrontInstall());
-    Program program(x_, {"--prefix", prefix.Prefix()}, prefix.Folder().Root());
+// How the window ends: by its close box, or by a termination (a desktop
+// logging out, `kill`), which ends it at once when nothing runs, and during a
+// run once nothing is left to stop.
+TEST_F(LinuxWindow, AnUpdateRunAndHowTheWindowEnds) {
+    enum When { None, Idle, AfterTheRun, AtTheLastBox };
+    struct Case {
+        const char* name;
+        bool run;       // Update Now is clicked
+        When signaled;  // when SIGTERM comes; the close box after the run otherwise
+        int status;
+    };
+    const Case cases[] = {
+        {"the close box after the run", true, None, 0},
+        {"a termination before a run", false, Idle, 1},
+        {"a termination after the run", true, AfterTheRun, 0},
+        {"a termination while the last skin's box is up, then its click", true, AtTheLastBox, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWinePrefix prefix(kFront, testing::FrontInstall());
+        Program program(x_, {"--prefix", prefix.Prefix()}, prefix.Folder().Root());
 
-    const auto window = x_.WaitForNew(kCaption);
-    ASSERT_TRUE(window) << program.Output();
-    x_.Type(*window, "alt+u");
-
-    // The run's message boxes, each answered by Enter.
-    std::set<xcb_window_t> boxes;
-    for (std::size_t i = 0; i < testing::Messages(testing::FrontRun()).size(); ++i) {
-        SCOPED_TRACE(i);
-        const auto box = x_.WaitForNew(kBoxTitle, boxes);
-        ASSERT_TRUE(box);
-        boxes.insert(*box);
-        x_.Type(*box, "Return");
-        ASSERT_TRUE(x_.WaitUntilGone(*box));
+        const auto window = x_.WaitForNew(kCaption);
+        ASSERT_TRUE(window) << program.Output();
+        if (c.run) {
+            x_.Type(*window, "alt+u");
+            // The run's message boxes, each answered by Enter; after a
+            // termination at the last skin's, the run has nothing left to
+            // stop and ends without another.
+            const std::size_t boxes = testing::Messages(testing::FrontRun()).size();
+            std::set<xcb_window_t> seen;
+            for (std::size_t i = 0; i < (c.signaled == AtTheLastBox ? 1 : boxes); ++i) {
+                SCOPED_TRACE(i);
+                const auto box = x_.WaitForNew(kBoxTitle, seen);
+                ASSERT_TRUE(box);
+                seen.insert(*box);
+                if (c.signaled == AtTheLastBox) program.Signal(SIGTERM);
+                x_.Type(*box, "Return");
+                ASSERT_TRUE(x_.WaitUntilGone(*box));
+            }
+        }
+        if (c.signaled == None) {
+            EXPECT_TRUE(x_.Windows(kBoxTitle).empty());
+            ASSERT_EQ(x_.Windows(kCaption).size(), 1u);
+            x_.Close(*window);
+        } else if (c.signaled != AtTheLastBox) {
+            ASSERT_TRUE(program.WaitUntilIdle());
+            program.Signal(SIGTERM);
+        }
+        EXPECT_EQ(program.Status(), c.status) << program.Output();
+        EXPECT_EQ(Skin(prefix, u"a"), c.run ? testing::kFrontUpgradedA
+                                            : testing::FrontInstall().at(
+                                                  "GAMES/Korvash/world/custom/TRAINS/a/skin.dat"));
+        // Before a run, not even the template's copy is made.
+        EXPECT_EQ(prefix.Exists(u"GAMES/Dyvenhall/SKINS/gp38_hi_dyn/body.tga"), c.run);
     }
-    EXPECT_EQ(Skin(prefix, u"a"), testing::kFrontUpgradedA);
-    EXPECT_TRUE(x_.Windows(kBoxTitle).empty());
-    ASSERT_EQ(x_.Windows(kCaption).size(), 1u);
-
-    x_.Close(*window);
-    EXPECT_EQ(program.Status(), 0);
 }
 
 TEST_F(LinuxWindow, ARunThatFailsEndsTheProgram) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -244,30 +245,87 @@ TEST(MainForm, TheFrontEndsTranscript) {
               testing::kFrontUpgradedA);
 }
 
-TEST(MainForm, AFailedFileOperationEndsTheRunWithOneMessage) {
-    Installs run({kHost, kPaint}, FewSkins());
-    testing::FaultyFileSystem faulty(*run.files);
-    faulty.FailNth(testing::Op::ReplaceFile, 2);  // d_sd40's, after A_first's succeeded
-    frmMain form(faulty, *run.registry, run.view);
-    ASSERT_TRUE(form.Load());
-    run.view.events.clear();
-
-    EXPECT_FALSE(form.UpgradeSkins());
+// A failure ends the run with its message, a stop at the next skin with "The
+// update was stopped."; the skins before stay upgraded. A stop that comes
+// once the last skin is done stops nothing: the flushes all finish, the run
+// is told as done, and the program ends.
+TEST(MainForm, AFailureOrAStopEndsTheRunWithOneMessage) {
     const std::string failure =
         "error: Could not complete C:\\Games\\Korvash\\World\\Custom\\"
         "Trains\\d_sd40\\skin.dat: Injected failure.";
-    EXPECT_EQ(run.view.events,
-              (Events{"status: Scanning for Kuids...", "repaint", "status: Upgrading Sp3 Skins...",
-                      "error: Could not find a kuid for f7\r\nb_missing not upgraded.", failure,
-                      "close"}));
-    EXPECT_NE(form.ExitCode(), 0);
-    const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
-    EXPECT_EQ(run.prefix.Read(trains + u"A_first/skin.dat"),
-              "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nthird\r\n\r\n");
-    EXPECT_EQ(run.prefix.Read(trains + u"d_sd40/skin.dat"), "1.3\r\nsd40\\Cab\r\nx");
-    EXPECT_FALSE(run.prefix.Exists(trains + u"d_sd40/skin.dat.tmp"));
-    // Once ended, nothing more runs.
-    EXPECT_FALSE(form.UpgradeSkins());
+    const std::string bMissing = "error: Could not find a kuid for f7\r\nb_missing not upgraded.";
+    const std::string eMissing =
+        "error: Could not find a kuid for sd40_Roof\r\ne_missing not upgraded.";
+    struct Case {
+        const char* name;
+        testing::Op op;
+        int nth;  // that call of op fails, or a stop is asked at it
+        bool stop;
+        Events end;  // after "Upgrading Sp3 Skins..."
+        int status;
+        bool dUpgraded;  // d_sd40, after A_first
+    };
+    const Case cases[] = {
+        {"a failed replace",
+         testing::Op::ReplaceFile,
+         2,
+         false,
+         {bMissing, failure, "close"},
+         1,
+         false},
+        {"a stop at a skin",
+         testing::Op::ReplaceFile,
+         1,
+         true,
+         {"error: The update was stopped.", "close"},
+         1,
+         false},
+        {"a stop in the final flush",
+         testing::Op::FlushReplace,
+         1,
+         true,
+         {bMissing, eMissing, "status: Skins have been upgraded.", "close"},
+         0,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installs run({kHost, kPaint}, FewSkins());
+        testing::FaultyFileSystem faulty(*run.files);
+        std::atomic<int> calls = 0, flushes = 0;
+        if (c.stop) {
+            // On the thread that makes the call: a pool's, for a flush.
+            faulty.OnCall([&](const testing::Call& call) {
+                if (call.op == testing::Op::FlushReplace) ++flushes;
+                if (call.op == c.op && ++calls == c.nth) RequestStop();
+            });
+        } else {
+            faulty.FailNth(c.op, c.nth);
+        }
+        frmMain form(faulty, *run.registry, run.view);
+        ASSERT_TRUE(form.Load());
+        run.view.events.clear();
+
+        EXPECT_FALSE(form.UpgradeSkins());
+        Events events = {"status: Scanning for Kuids...", "repaint",
+                         "status: Upgrading Sp3 Skins..."};
+        events.insert(events.end(), c.end.begin(), c.end.end());
+        EXPECT_EQ(run.view.events, events);
+        EXPECT_EQ(form.ExitCode(), c.status);
+        const std::u16string trains = u"Games/Korvash/world/Custom/trains/";
+        EXPECT_EQ(run.prefix.Read(trains + u"A_first/skin.dat"),
+                  "1.5\r\n<kuid:2:100>\\<kuid:1:100>\r\nthird\r\n\r\n");
+        EXPECT_EQ(
+            run.prefix.Read(trains + u"d_sd40/skin.dat"),
+            c.dUpgraded ? "1.5\r\n<kuid:2:200>\\<kuid:1:200>\r\nx\r\n" : "1.3\r\nsd40\\Cab\r\nx");
+        EXPECT_FALSE(run.prefix.Exists(trains + u"d_sd40/skin.dat.tmp"));
+        // Every replace made is flushed, stop or not.
+        if (c.stop) {
+            EXPECT_EQ(flushes.load(), c.dUpgraded ? 2 : 1);
+        }
+        // Once ended, nothing more runs.
+        EXPECT_FALSE(form.UpgradeSkins());
+    }
 }
 
 // Counts and listing positions are not 16-bit here: the folders past 32,767

@@ -15,12 +15,15 @@
 namespace dsu::platform {
 namespace {
 
-// Every result prepared is committed, in order, or discarded, once. A failure
-// ahead of its turn is not final: the item is prepared again at its turn with
-// nothing else in flight, and only that failure ends the work. No work
-// outlives the call, whatever throws.
+// Every result prepared is committed, in order, or discarded, once: one
+// whose commit throws is not committed. A failure ahead of its turn is not
+// final: the item is prepared again at its turn with nothing else in flight,
+// and only that failure ends the work; a result refused at its turn is
+// discarded and its item left out. No work outlives the call, whatever
+// throws.
 TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    constexpr std::size_t kHeld = 100;  // the first of its run
     struct Case {
         const char* name;
         std::size_t threads = kWriteThreads;
@@ -30,7 +33,7 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         std::size_t failAtItsTurn = kNone;     // ... and at their turn too
         std::size_t commitFails = kNone;
         std::size_t commitRefuses = kNone;  // a stale result, refused once
-        bool waitFails = false;
+        bool waitFails = false;             // the first wait, on the run of item kHeld
         const char* thrown = nullptr;
     };
     const Case cases[] = {
@@ -46,7 +49,14 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
          .failAtItsTurn = 600,
          .thrown = "prepare"},
         {.name = "a commit fails", .commitFails = 20, .thrown = "commit"},
+        {.name = "a commit at its turn fails",
+         .failAhead = {600},
+         .commitFails = 600,
+         .thrown = "commit"},
         {.name = "a stale result is made again", .commitRefuses = 900},
+        {.name = "a result refused at its turn is left out",
+         .failAhead = {900},
+         .commitRefuses = 900},
         {.name = "the keep-alive fails", .waitFails = true, .thrown = "wait"},
     };
     for (const Case& c : cases) {
@@ -66,7 +76,7 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
                     ++running;
                     if (atItsTurn && running.load() != 1) aloneWithOthersInFlight = true;
                     // Held up until the calling thread has waited on it.
-                    if (c.waitFails && i == 100)
+                    if (c.waitFails && i == kHeld)
                         while (!waited.load()) std::this_thread::yield();
                     const bool fails = atItsTurn ? i == c.failAtItsTurn : c.failAhead.contains(i);
                     if (!fails) {
@@ -80,9 +90,9 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
                 [&](std::size_t i, std::size_t result) {
                     EXPECT_EQ(result, i);
                     if (i == c.commitRefuses && !refused) return !(refused = true);
+                    if (i == c.commitFails) throw Failure(u"commit");
                     order.push_back(i);
                     ++committed[i];
-                    if (i == c.commitFails) throw Failure(u"commit");
                     return true;
                 },
                 [&](std::size_t result) {
@@ -99,15 +109,19 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         EXPECT_EQ(thrown, c.thrown ? c.thrown : "");
         EXPECT_EQ(running.load(), 0);
         EXPECT_FALSE(aloneWithOthersInFlight);
-        std::size_t commits = c.count;
-        if (c.failAtItsTurn != kNone) commits = c.failAtItsTurn;
-        if (c.commitFails != kNone) commits = c.commitFails + 1;
+        std::size_t ends = c.count;  // the first item not committed for good
+        if (c.failAtItsTurn != kNone) ends = c.failAtItsTurn;
+        if (c.commitFails != kNone) ends = c.commitFails;
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < ends; ++i)
+            if (!(i == c.commitRefuses && c.failAhead.contains(i))) expected.push_back(i);
         if (c.waitFails) {
-            EXPECT_LE(order.size(), c.count);
-        } else {
-            ASSERT_EQ(order.size(), commits);
+            // Nothing from the run the wait was made for on is committed.
+            EXPECT_TRUE(waited.load());
+            ASSERT_LE(order.size(), kHeld);
+            expected.resize(order.size());
         }
-        for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], i);
+        EXPECT_EQ(order, expected);
         for (std::size_t i = 0; i < c.count; ++i) {
             EXPECT_EQ(prepared[i], committed[i] + discarded[i]) << "item " << i;
             EXPECT_LE(committed[i], 1) << "item " << i;
