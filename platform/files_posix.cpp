@@ -40,6 +40,12 @@ std::u16string Reason(int error) {
     throw FileError(operation, path, Reason(error), static_cast<unsigned long>(error));
 }
 
+// A failed fsync is final, never made again: the write-back error it reports
+// is reported once, and a second fsync would succeed without the data.
+[[noreturn]] void FailFlush(std::u16string_view operation, std::u16string_view path, int error) {
+    throw FlushError(operation, path, Reason(error), static_cast<unsigned long>(error));
+}
+
 class Fd {
   public:
     explicit Fd(int fd = -1) : fd_(fd) {}
@@ -308,7 +314,7 @@ class PosixWriter final : public BufferedTextWriter {
         if (!WriteAll(fd_.get(), data, size, kept_)) Fail(u"write", Path(), errno);
     }
     void SyncRaw() override {
-        if (kept_.Retried([&] { return ::fsync(fd_.get()); }) != 0) Fail(u"write", Path(), errno);
+        if (::fsync(fd_.get()) != 0) FailFlush(u"write", Path(), errno);
     }
     void CloseRaw() override {
         if (::close(fd_.release()) != 0) Fail(u"write", Path(), errno);
@@ -359,8 +365,7 @@ class PosixFileSystem final : public ListingFileSystem {
                 if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n), kept_))
                     Fail(u"copy", target, errno);
             }
-            if (kept_.Retried([&] { return ::fsync(out.get()); }) != 0)
-                Fail(u"copy", target, errno);
+            if (::fsync(out.get()) != 0) FailFlush(u"copy", target, errno);
             if (::close(out.release()) != 0) Fail(u"copy", target, errno);
             if (!Rename(temporary, host)) Fail(u"copy", target, errno);
         } catch (...) {
@@ -508,7 +513,8 @@ class PosixFileSystem final : public ListingFileSystem {
 
     void SyncFolder(const std::string& hostFolder, std::u16string_view path) const {
         Fd dir(OpenFolderFd(hostFolder));
-        if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
+        if (dir.get() < 0) Fail(u"write", path, errno);
+        if (::fsync(dir.get()) != 0) FailFlush(u"write", path, errno);
     }
 
     // Finds the entry of the folder open at `dir` whose name equals `name`

@@ -147,7 +147,10 @@ class WinWriter final : public BufferedTextWriter {
         }
     }
     void SyncRaw() override {
-        if (!FlushFileBuffers(h_.get())) Fail(u"write", Path());
+        if (!FlushFileBuffers(h_.get())) {
+            const DWORD error = GetLastError();
+            throw FlushError(u"write", Path(), SystemErrorText(error), error);
+        }
     }
     void CloseRaw() override {
         if (!CloseHandle(h_.release())) Fail(u"write", Path());

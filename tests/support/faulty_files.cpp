@@ -30,10 +30,17 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
             chosen = op == failOp_ && path == failPath_ && onPath == failAt_;
         else
             chosen = op == failOp_ && nth == failAt_;
-        // The fault lasts: what failed fails again when it is tried again.
-        if (chosen) broken_ = {op, path};
+        // A flush fails once and then reports success, as a system reports a
+        // failed write-back once; any other fault lasts: what failed fails
+        // again when it is tried again.
+        const bool flush = op == Op::Flush || op == Op::FlushReplace;
+        if (chosen && !flush) {
+            broken_ = {op, path};
+            lasting_ = true;
+        }
         failed_ = failed_ || chosen;
-        if (chosen || (failed_ && broken_ == std::pair{op, path}))
+        if (chosen && flush) throw platform::FlushError(u"complete", path, u"Injected failure");
+        if (chosen || (lasting_ && broken_ == std::pair{op, path}))
             throw FileError(u"complete", path, u"Injected failure");
     }
     if (hook_) hook_(call);

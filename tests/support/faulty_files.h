@@ -2,8 +2,10 @@
 // chosen to fail: the Nth call of one operation, the Nth call overall, or the
 // Nth call of one operation on one path. Only the last does not depend on the
 // order in which a work pool's threads happen to run. The fault lasts: later
-// calls of that operation on that path fail too. Permissions cannot stand
-// in for failures when tests run as root.
+// calls of that operation on that path fail too; but a flush (Flush,
+// FlushReplace) fails once with FlushError and then succeeds, as a system
+// reports a failed write-back only once. Permissions cannot stand in for
+// failures when tests run as root.
 #pragma once
 
 #include <functional>
@@ -101,6 +103,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     bool failAny_ = false;
     bool onPath_ = false;
     bool failed_ = false;
+    bool lasting_ = false;  // broken_ fails whenever it is called
     std::pair<Op, std::u16string> broken_;
     std::function<void(const Call&)> hook_;
     std::mutex mutex_;
