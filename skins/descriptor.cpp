@@ -213,8 +213,18 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 if (!prepared.atItsTurn && prepared.outcome == UpgradeOutcome::Upgraded &&
                     files.StampOf(prepared.descriptor) != prepared.read)
                     return false;
-                if (CommitSkinDescriptor(files, messages, prepared) == UpgradeOutcome::Upgraded)
-                    replaced.push_back(prepared.descriptor);
+                UpgradeOutcome outcome = UpgradeOutcome::NotCandidate;
+                try {
+                    outcome = CommitSkinDescriptor(files, messages, prepared);
+                } catch (const platform::Failure&) {
+                    // A failed replace changed nothing. Ahead of its turn it
+                    // may have lacked only what the work in flight holds (a
+                    // descriptor to look the name up with): the skin is made
+                    // again at its turn, where a failure ends the run.
+                    if (prepared.atItsTurn) throw;
+                    return false;
+                }
+                if (outcome == UpgradeOutcome::Upgraded) replaced.push_back(prepared.descriptor);
                 if (wait) wait();
                 return true;
             },

@@ -13,7 +13,10 @@
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace dsu::platform {
@@ -32,6 +35,25 @@ std::size_t OpenHandles() {
                       std::filesystem::directory_iterator()));
 #endif
 }
+
+#ifndef _WIN32
+// Runs `call` with no descriptor left to open: the limit is the lowest free one.
+void WithoutDescriptors(const std::function<void()>& call) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit none = old;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    struct Restore {
+        rlimit limit;
+        ~Restore() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{old};
+    call();
+}
+#endif
 
 // Every case runs twice: with paths walked from the root, and from the test's
 // folder held open, as a listing of its subfolders holds it.
@@ -261,6 +283,19 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
         {"created where a FIFO is",
          [&] { fs->CreateWriter(temp.Path(u"fifo"), Existing::Replace); }, ENXIO},
         {"listed as a folder", [&] { fs->ListFiles(temp.Path(u"held")); }, ENOTDIR},
+        // A folder that cannot be looked in is not taken for one without the
+        // name: SKIN.DAT is not missed, and no skin.dat is made beside it.
+        {"replaced onto another case with no descriptor left",
+         [&] {
+             // Once with descriptors to spare first: the sanitizers' checks of
+             // these calls are then known and need none of their own. Its
+             // flush frees the old file the replace keeps.
+             fs->ReplaceFile(temp.Path(u"warm"), temp.Path(u"warmed"));
+             fs->FlushReplace(temp.Path(u"warmed"));
+             WithoutDescriptors(
+                 [&] { fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"skin.dat")); });
+         },
+         EMFILE},
 #endif
     };
 #ifdef _WIN32
@@ -270,6 +305,10 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
     ASSERT_TRUE(SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_READONLY));
 #else
     ASSERT_EQ(::mkfifo(temp.Host(u"fifo").c_str(), 0666), 0);
+    temp.Write(u"SKIN.DAT", "old");
+    temp.Write(u"fresh", "new");
+    temp.Write(u"WARMED", "old");
+    temp.Write(u"warm", "new");
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,6 +322,9 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
 #ifdef _WIN32
     CloseHandle(held);
     SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_NORMAL);
+#else
+    EXPECT_EQ(temp.Read(u"SKIN.DAT"), "old");
+    EXPECT_FALSE(std::filesystem::exists(temp.Host(u"skin.dat")));
 #endif
 }
 
