@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ void EndRunsOnSignals() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     EndRunsOnSignals();
     bool console = false;
     bool yes = false;
@@ -108,4 +109,12 @@ int main(int argc, char** argv) {
 
     if (window) return dsu::app::RunWindow(*files, *registry, argc, argv);
     return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
+} catch (const std::bad_alloc&) {
+    // Outside an event, which the window's logic ends itself, the same words,
+    // written without allocating (they are ASCII).
+    std::cerr << "error: ";
+    for (const char16_t* c = dsu::app::kNotEnoughMemory; *c != u'\0'; ++c)
+        std::cerr.put(static_cast<char>(*c));
+    std::cerr << std::endl;
+    return 1;
 }

@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <csignal>
+#include <new>
 
 #include "kuids/kuid_scan.h"
 #include "platform/failure.h"
@@ -48,6 +49,8 @@ bool frmMain::RunEvent(Event&& event) {
         event();
     } catch (const platform::Failure& failure) {
         End(failure.Message());
+    } catch (const std::bad_alloc&) {
+        End(kNotEnoughMemory);
     }
     return !ended_;
 }

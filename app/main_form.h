@@ -40,6 +40,8 @@ inline constexpr char16_t kPaintAppPathsKey[] =
 // closed output. Safe to call from a signal handler.
 void RequestStop() noexcept;
 inline constexpr char16_t kStopped[] = u"The update was stopped.";
+// Memory ran out on the window's thread: the event ends, as after a failure.
+inline constexpr char16_t kNotEnoughMemory[] = u"Not enough memory.";
 inline constexpr char16_t kAlreadyRunning[] =
     u"Another Dyvenhall Skin Updater is working on these skins. Let it finish, then try again.";
 
@@ -70,8 +72,8 @@ class frmMain {
     void SurveySkins();
     // The view's keep-alive, which also ends the event when a stop was asked.
     void KeepAlive();
-    // Runs one event under the ending discipline: a Failure ends it with one
-    // error message, and the program with it.
+    // Runs one event under the ending discipline: a Failure, or memory that
+    // runs out, ends it with one error message, and the program with it.
     template <class Event>
     bool RunEvent(Event&& event);
     void End(const std::u16string& message);

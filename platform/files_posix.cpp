@@ -110,8 +110,12 @@ class KeptFiles {
         rlimit limit{};
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0)
             atMost_ = std::min<std::size_t>(kAtMost, limit.rlim_cur / 4);
+        // Keeping a file right after its replace allocates nothing.
+        files_.reserve(atMost_);
     }
-    ~KeptFiles() { Release(static_cast<std::size_t>(-1)); }
+    ~KeptFiles() {
+        for (const int fd : files_) ::close(fd);
+    }
     KeptFiles(const KeptFiles&) = delete;
     KeptFiles& operator=(const KeptFiles&) = delete;
 
@@ -121,17 +125,22 @@ class KeptFiles {
         lock.unlock();
         ::close(fd);
     }
-    // Frees up to `n`; true when it freed any.
+    // Frees up to `n`, one at a time outside the lock, allocating nothing;
+    // true when it freed any.
     bool Release(std::size_t n) {
-        std::vector<int> freed;
-        {
-            std::lock_guard lock(mutex_);
-            n = std::min(n, files_.size());
-            freed.assign(files_.end() - static_cast<std::ptrdiff_t>(n), files_.end());
-            files_.resize(files_.size() - n);
+        bool freed = false;
+        for (; n > 0; --n) {
+            int fd = -1;
+            {
+                std::lock_guard lock(mutex_);
+                if (files_.empty()) break;
+                fd = files_.back();
+                files_.pop_back();
+            }
+            ::close(fd);
+            freed = true;
         }
-        for (const int fd : freed) ::close(fd);
-        return !freed.empty();
+        return freed;
     }
     // Makes `call` (a system call that sets errno), and once more after
     // freeing every kept file when it failed for want of descriptors or

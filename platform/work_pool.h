@@ -125,7 +125,13 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             });
             inFlight.push_back(task->get_future());
             posted += n;
-            pool.Post([task] { (*task)(); });
+            // A task the pool has no memory to queue is made here, so that
+            // every future in flight becomes ready.
+            try {
+                pool.Post([task] { (*task)(); });
+            } catch (const std::bad_alloc&) {
+                (*task)();
+            }
         }
     };
     auto discardFrom = [&](Run& run, std::size_t k) {
@@ -133,20 +139,20 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
     };
     // The tasks refer to this frame: all of them end before it does, and
     // before a discard that throws all the same (a test's power cut) can
-    // leave it.
+    // leave it. Allocates nothing, as memory may be what ran out.
     auto giveUpInFlight = [&] {
         giveUp = true;
         for (std::future<Run>& future : inFlight) future.wait();
-        std::vector<Run> runs;
-        for (std::future<Run>& future : inFlight) {
+        giveUp = false;
+        while (!inFlight.empty()) {
+            Run given;
             try {
-                runs.push_back(future.get());
+                given = inFlight.front().get();
             } catch (...) {  // a run that could not be made holds nothing
             }
+            inFlight.pop_front();
+            discardFrom(given, 0);
         }
-        inFlight.clear();
-        giveUp = false;
-        for (Run& run : runs) discardFrom(run, 0);
     };
 
     std::size_t i = 0;  // the next item to commit

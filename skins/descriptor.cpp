@@ -168,7 +168,7 @@ UpgradeOutcome CommitSkinDescriptor(platform::FileSystem& files, platform::Messa
     if (prepared.outcome != UpgradeOutcome::Upgraded) return prepared.outcome;
     try {
         files.ReplaceFile(prepared.temporary, prepared.descriptor);
-    } catch (const platform::Failure&) {
+    } catch (...) {
         DiscardSkinDescriptor(files, prepared);
         throw;
     }
@@ -199,14 +199,17 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
     // up to the first failure. Descriptors prepared beyond it are discarded,
     // so that every later skin stays as it was. The replaces stay on this one
     // thread: made from several, a failed one could follow later skins'.
+    // Room for every skin: a skin put in place is then always counted for
+    // the flush, as nothing is allocated between its replace and its count.
     std::vector<std::u16string> replaced;
+    replaced.reserve(skinFolders.size());
     try {
         platform::InOrder(
             pool, skinFolders.size(), platform::kDescriptorsAhead,
             [&](std::size_t i, bool atItsTurn) {
                 return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
             },
-            [&](std::size_t, const PreparedDescriptor& prepared) {
+            [&](std::size_t, PreparedDescriptor& prepared) {
                 // A skin.dat written since it was read ahead is read again at
                 // its turn, so that no edit is lost that one skin at a time
                 // would keep.
@@ -224,16 +227,18 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                     if (prepared.atItsTurn) throw;
                     return false;
                 }
-                if (outcome == UpgradeOutcome::Upgraded) replaced.push_back(prepared.descriptor);
+                if (outcome == UpgradeOutcome::Upgraded)
+                    replaced.push_back(std::move(prepared.descriptor));
                 if (wait) wait();
                 return true;
             },
             [&](const PreparedDescriptor& prepared) { DiscardSkinDescriptor(files, prepared); },
             wait);
-    } catch (const platform::Failure&) {
+    } catch (...) {
         // The skins before the failure stay upgraded, and durably so, even
-        // when the failure was a stop the keep-alive reported; a failed flush
-        // among them is the earlier failure and is the one told.
+        // when the failure was a stop the keep-alive reported or memory that
+        // ran out; a failed flush among them is the earlier failure and is the
+        // one told.
         FlushReplaces(files, pool, replaced, [&] {
             if (wait) platform::BestEffort(wait);
         });

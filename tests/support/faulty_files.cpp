@@ -1,5 +1,7 @@
 #include "tests/support/faulty_files.h"
 
+#include <new>
+
 #include "platform/failure.h"
 
 namespace dsu::testing {
@@ -39,9 +41,10 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
             lasting_ = true;
         }
         failed_ = failed_ || chosen;
+        const bool fails = chosen || (lasting_ && broken_ == std::pair{op, path});
+        if (fails && memory_) throw std::bad_alloc();
         if (chosen && flush) throw platform::FlushError(u"complete", path, u"Injected failure");
-        if (chosen || (lasting_ && broken_ == std::pair{op, path}))
-            throw FileError(u"complete", path, u"Injected failure");
+        if (fails) throw FileError(u"complete", path, u"Injected failure");
     }
     if (hook_) hook_(call);
 }

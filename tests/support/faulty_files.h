@@ -67,6 +67,11 @@ class FaultyFileSystem final : public platform::FileSystem {
         failAny_ = false;
         onPath_ = true;
     }
+    // As FailOn, but the call throws std::bad_alloc: memory that runs out.
+    void RunOutOfMemoryOn(Op op, std::u16string path, int n) {
+        FailOn(op, std::move(path), n);
+        memory_ = true;
+    }
     // Runs `hook` at each call, on the caller's thread, before the call is
     // made: another program's change at that moment.
     void OnCall(std::function<void(const Call&)> hook) { hook_ = std::move(hook); }
@@ -104,6 +109,7 @@ class FaultyFileSystem final : public platform::FileSystem {
     bool onPath_ = false;
     bool failed_ = false;
     bool lasting_ = false;  // broken_ fails whenever it is called
+    bool memory_ = false;   // the failure is std::bad_alloc
     std::pair<Op, std::u16string> broken_;
     std::function<void(const Call&)> hook_;
     std::mutex mutex_;
