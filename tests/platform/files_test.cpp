@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -54,6 +56,41 @@ void WithoutDescriptors(const std::function<void()>& call) {
     call();
 }
 #endif
+
+// Names other than its own that reach the folder `relative` below `temp`:
+// another letter case; on Linux a link; on Windows its short name and,
+// under Wine, its path through another drive, the one that maps the host's
+// root (as subst gives a folder a drive of its own).
+std::vector<std::u16string> OtherNamesOf(const TempFolder& temp, std::u16string_view relative) {
+    std::u16string upper(relative);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    std::vector<std::u16string> names = {temp.Path(upper)};
+#ifdef _WIN32
+    const std::u16string path = temp.Path(relative);
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = GetShortPathNameW(Wide(path), buffer, MAX_PATH);
+    EXPECT_TRUE(n > 0 && n < MAX_PATH);
+    names.push_back(FromWide(buffer, n));
+    EXPECT_NE(names.back(), path) << "no short name";
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    if (const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))) {
+        if (char* host = unixName(Wide(path))) {
+            std::u16string z = u"Z:" + FromUtf8(host);
+            for (char16_t& c : z)
+                if (c == u'/') c = u'\\';
+            names.push_back(z);
+            HeapFree(GetProcessHeap(), 0, host);
+        }
+    }
+#else
+    std::filesystem::create_directory_symlink(temp.Host(relative),
+                                              temp.Host(std::u16string(relative) + u"-link"));
+    names.push_back(temp.Path(std::u16string(relative) + u"-link"));
+#endif
+    return names;
+}
 
 // Every case runs twice: with paths walked from the root, and from the test's
 // folder held open, as a listing of its subfolders holds it.
@@ -232,11 +269,15 @@ TEST_P(Files, FolderCopyAndDeleteOperations) {
     EXPECT_FALSE(temp.Exists(u"src"));
     EXPECT_THROW(fs->DeleteFile(temp.Path(u"src")), FileError);
 
-    // A folder claimed by one is refused to another until the claim is let go.
+    // A folder claimed by one is refused to another, under each name that
+    // reaches it, until the claim is let go.
     auto second = MakeSystemFileSystem();
     auto claim = fs->ClaimFolder(temp.Path(u"made"));
     EXPECT_NE(claim, nullptr);
-    EXPECT_EQ(second->ClaimFolder(temp.Path(u"MADE")), nullptr);
+    for (const std::u16string& other : OtherNamesOf(temp, u"made")) {
+        SCOPED_TRACE(ToUtf8(other));
+        EXPECT_EQ(second->ClaimFolder(other), nullptr);
+    }
     claim.reset();
     EXPECT_NE(second->ClaimFolder(temp.Path(u"made")), nullptr);
 }
