@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -97,7 +98,7 @@ class StopSignals {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const StopSignals signals;
     bool console = false;
     bool yes = false;
@@ -144,4 +145,12 @@ int main(int argc, char** argv) {
 
     if (window) return dsu::app::RunWindow(*files, *registry, argc, argv);
     return dsu::app::RunConsole(*files, *registry, std::cin, std::cout, yes);
+} catch (const std::bad_alloc&) {
+    // Outside an event, which the window's logic ends itself, the same words,
+    // written without allocating (they are ASCII).
+    std::cerr << "error: ";
+    for (const char16_t* c = dsu::app::kNotEnoughMemory; *c != u'\0'; ++c)
+        std::cerr.put(static_cast<char>(*c));
+    std::cerr << std::endl;
+    return 1;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 #include "kuids/kuid_scan.h"
 #include "platform/failure.h"
@@ -84,6 +85,8 @@ bool frmMain::RunEvent(Event&& event) {
         event();
     } catch (const platform::Failure& failure) {
         End(failure.Message());
+    } catch (const std::bad_alloc&) {
+        End(kNotEnoughMemory);
     } catch (...) {
         EndEvent(1);
         throw;

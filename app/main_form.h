@@ -46,6 +46,8 @@ void RequestStop() noexcept;
 // make or after a failure, else 0. Any thread, not a signal handler.
 void StopOnSignal() noexcept;
 inline constexpr char16_t kStopped[] = u"The update was stopped.";
+// Memory ran out on the window's thread: the event ends, as after a failure.
+inline constexpr char16_t kNotEnoughMemory[] = u"Not enough memory.";
 inline constexpr char16_t kAlreadyRunning[] =
     u"Another Dyvenhall Skin Updater is working on these skins. Let it finish, then try again.";
 
@@ -78,10 +80,10 @@ class frmMain {
     void KeepAlive();
     // Ends the event with "The update was stopped." when a stop was asked.
     void StopPoint();
-    // Runs one event under the ending discipline: a Failure ends it with one
-    // error message, and the program with it. The message is shown once the
-    // event is over, and a stop asked during the event and not met at a stop
-    // point ends the program then.
+    // Runs one event under the ending discipline: a Failure, or memory that
+    // runs out, ends it with one error message, and the program with it. The
+    // message is shown once the event is over, and a stop asked during the
+    // event and not met at a stop point ends the program then.
     template <class Event>
     bool RunEvent(Event&& event);
     // Ends the program once the event is over, with this error message.

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <new>
 #include <string>
 
 #include "app/window_win.h"
@@ -33,6 +34,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         // A missing install ends the program here, before the window is shown.
         if (window.Load()) window.RunMessageLoop();
         return window.ExitCode();
+    } catch (const std::bad_alloc&) {
+        // Shown from its own storage: nothing is allocated for it.
+        MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(app::kNotEnoughMemory),
+                    reinterpret_cast<const wchar_t*>(platform::kMessageTitle),
+                    MB_OK | MB_ICONERROR);
+        return 1;
     } catch (const std::exception& error) {
         // what() is UTF-8; shown in 16-bit text, a path outside the code page
         // keeps its letters.

@@ -36,6 +36,14 @@ class FileError : public Failure {
     unsigned long code_;
 };
 
+// A flush to stable storage that failed. It is final: the system reports a
+// failed write-back once, so the same flush made again would succeed without
+// the data ever reaching the disk.
+class FlushError : public FileError {
+  public:
+    using FileError::FileError;
+};
+
 // A path text too long for the path helpers.
 class OverflowError : public Failure {
   public:

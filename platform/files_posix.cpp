@@ -40,6 +40,12 @@ std::u16string Reason(int error) {
     throw FileError(operation, path, Reason(error), static_cast<unsigned long>(error));
 }
 
+// A failed fsync is final, never made again: the write-back error it reports
+// is reported once, and a second fsync would succeed without the data.
+[[noreturn]] void FailFlush(std::u16string_view operation, std::u16string_view path, int error) {
+    throw FlushError(operation, path, Reason(error), static_cast<unsigned long>(error));
+}
+
 class Fd {
   public:
     explicit Fd(int fd = -1) : fd_(fd) {}
@@ -126,8 +132,12 @@ class KeptFiles {
         rlimit limit{};
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0)
             atMost_ = std::min<std::size_t>(kAtMost, limit.rlim_cur / 4);
+        // Keeping a file right after its replace allocates nothing.
+        files_.reserve(atMost_);
     }
-    ~KeptFiles() { Release(static_cast<std::size_t>(-1)); }
+    ~KeptFiles() {
+        for (const int fd : files_) ::close(fd);
+    }
     KeptFiles(const KeptFiles&) = delete;
     KeptFiles& operator=(const KeptFiles&) = delete;
 
@@ -137,17 +147,22 @@ class KeptFiles {
         lock.unlock();
         ::close(fd);
     }
-    // Frees up to `n`; true when it freed any.
+    // Frees up to `n`, one at a time outside the lock, allocating nothing;
+    // true when it freed any.
     bool Release(std::size_t n) {
-        std::vector<int> freed;
-        {
-            std::lock_guard lock(mutex_);
-            n = std::min(n, files_.size());
-            freed.assign(files_.end() - static_cast<std::ptrdiff_t>(n), files_.end());
-            files_.resize(files_.size() - n);
+        bool freed = false;
+        for (; n > 0; --n) {
+            int fd = -1;
+            {
+                std::lock_guard lock(mutex_);
+                if (files_.empty()) break;
+                fd = files_.back();
+                files_.pop_back();
+            }
+            ::close(fd);
+            freed = true;
         }
-        for (const int fd : freed) ::close(fd);
-        return !freed.empty();
+        return freed;
     }
     // Makes `call` (a system call that sets errno), and once more after
     // freeing every kept file when it failed for want of descriptors or
@@ -337,7 +352,7 @@ class PosixWriter final : public BufferedTextWriter {
         if (!WriteAll(fd_.get(), data, size, kept_)) Fail(u"write", Path(), errno);
     }
     void SyncRaw() override {
-        if (kept_.Retried([&] { return ::fsync(fd_.get()); }) != 0) Fail(u"write", Path(), errno);
+        if (::fsync(fd_.get()) != 0) FailFlush(u"write", Path(), errno);
     }
     void CloseRaw() override {
         if (::close(fd_.release()) != 0) Fail(u"write", Path(), errno);
@@ -354,7 +369,7 @@ class PosixFileSystem final : public ListingFileSystem {
         : prefix_(std::move(prefix)), hostPaths_(hostPaths) {}
 
     void MakeFolder(const std::u16string& path) override {
-        const std::string host = ForCreate(path);
+        const std::string host = ForCreate(path, u"make folder");
         const auto at = held_.Find(host);
         if (::mkdirat(at.dir, at.path, 0777) != 0) Fail(u"make folder", path, errno);
     }
@@ -366,7 +381,7 @@ class PosixFileSystem final : public ListingFileSystem {
             if (refused == ENXIO) throw FileError(u"copy", source, kNotAFile, ENXIO);
             Fail(u"copy", source, refused);
         }
-        const std::string host = ForCreate(target);
+        const std::string host = ForCreate(target, u"copy");
         if (IsReadOnly(host)) throw FileError(u"copy", target, kAccessDenied, EACCES);
         // The copy is written beside the target and swapped in whole, so that
         // the target is never left half-written; under a new name, so that it
@@ -390,8 +405,7 @@ class PosixFileSystem final : public ListingFileSystem {
                 if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n), kept_))
                     Fail(u"copy", target, errno);
             }
-            if (kept_.Retried([&] { return ::fsync(out.get()); }) != 0)
-                Fail(u"copy", target, errno);
+            if (::fsync(out.get()) != 0) FailFlush(u"copy", target, errno);
             if (::close(out.release()) != 0) Fail(u"copy", target, errno);
             if (!Rename(temporary, host)) Fail(u"copy", target, errno);
         } catch (...) {
@@ -402,7 +416,7 @@ class PosixFileSystem final : public ListingFileSystem {
     }
 
     void DeleteFile(const std::u16string& path) override {
-        const std::string host = ResolveCase(Host(path));
+        const std::string host = Resolved(Host(path), u"delete", path);
         const auto at = held_.Find(host);
         if (::unlinkat(at.dir, at.path, 0) != 0) Fail(u"delete", path, errno);
     }
@@ -412,19 +426,19 @@ class PosixFileSystem final : public ListingFileSystem {
     // thread, which makes the replaces in order. The old file is kept open
     // across the rename instead, and the pool's calls free it.
     void ReplaceFile(const std::u16string& from, const std::u16string& to) override {
-        const std::string target = ForCreate(to);
+        const std::string target = ForCreate(to, u"replace");
         Fd old(OpenToKeep(target));
         struct stat st;
         if (old.get() >= 0 && ::fstat(old.get(), &st) == 0 && ReadOnly(st))
             throw FileError(u"replace", to, kAccessDenied, EACCES);
-        if (!Rename(ResolveCase(Host(from)), target)) Fail(u"replace", to, errno);
+        if (!Rename(Resolved(Host(from), u"replace", to), target)) Fail(u"replace", to, errno);
         if (old.get() >= 0) kept_.Keep(old.release());
     }
 
     void FlushReplace(const std::u16string& to) override {
         // Each flush follows a replace: freeing two kept files keeps up.
         kept_.Release(2);
-        SyncFolder(Parent(ForCreate(to)), to);
+        SyncFolder(Parent(ForCreate(to, u"write")), to);
     }
 
     std::unique_ptr<TextReader> TryOpenReader(const std::u16string& path) override {
@@ -444,7 +458,7 @@ class PosixFileSystem final : public ListingFileSystem {
         // Each descriptor written precedes at most one replace: freeing two
         // kept files keeps up, and holds the writing up little.
         kept_.Release(2);
-        const std::string host = ForCreate(path);
+        const std::string host = ForCreate(path, u"create");
         int fd = CreateNew(host);
         // A file or a link in the way is removed as a name, never opened.
         for (int tries = 0; fd < 0 && errno == EEXIST && existing == Existing::Replace; ++tries) {
@@ -469,7 +483,8 @@ class PosixFileSystem final : public ListingFileSystem {
     // An advisory lock on the folder itself, which every program that takes
     // one sees, whichever name it reached the folder by.
     std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
-        auto dir = std::make_shared<Fd>(OpenFolderFd(ResolveCase(Host(folder))));
+        const std::string host = Host(folder);
+        auto dir = std::make_shared<Fd>(OpenFolderFd(ResolveCase(host).value_or(host)));
         if (dir->get() >= 0 && ::flock(dir->get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
             return nullptr;
         return dir;  // open, and so locked, while it lives
@@ -483,8 +498,9 @@ class PosixFileSystem final : public ListingFileSystem {
             return ::fstatat(at.dir, at.path, &st, 0) == 0;
         };
         const std::string host = Host(path);
+        // A lookup that fails leaves the name as spelt, which misses again.
         if (!statAt(host) &&
-            !((errno == ENOENT || errno == ENOTDIR) && statAt(ResolveMissing(host))))
+            !((errno == ENOENT || errno == ENOTDIR) && statAt(ResolveMissing(host).value_or(host))))
             return std::nullopt;
         return StampOfStat(st);
     }
@@ -498,7 +514,9 @@ class PosixFileSystem final : public ListingFileSystem {
 
     // The host name for a file that is to be made: an existing name that
     // matches without regard to letter case is used, as on Windows.
-    std::string ForCreate(std::u16string_view path) const { return ResolveCase(Host(path)); }
+    std::string ForCreate(std::u16string_view path, std::u16string_view operation) {
+        return Resolved(Host(path), operation, path);
+    }
 
     // A handle that keeps the file at `host` from being freed; -1 when there
     // is none, or it cannot be had.
@@ -552,20 +570,24 @@ class PosixFileSystem final : public ListingFileSystem {
 
     void SyncFolder(const std::string& hostFolder, std::u16string_view path) const {
         Fd dir(OpenFolderFd(hostFolder));
-        if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail(u"write", path, errno);
+        if (dir.get() < 0) Fail(u"write", path, errno);
+        if (::fsync(dir.get()) != 0) FailFlush(u"write", path, errno);
     }
 
     // Finds the entry of the folder open at `dir` whose name equals `name`
     // without regard to letter case; the first in listing order when several
     // do, or `name` itself when `exactWins` and it is there. The entries are
     // read directly: opendir(3) would add three system calls to each lookup,
-    // and every skin without a descriptor needs one.
-    static std::optional<std::string> MatchEntry(int dir, const std::string& name, bool exactWins) {
+    // and every skin without a descriptor needs one. `unread` is set, with
+    // errno, when the folder could not be read to its end.
+    static std::optional<std::string> MatchEntry(int dir, const std::string& name, bool exactWins,
+                                                 bool& unread) {
         const std::u16string wanted = FromUtf8(name);
         std::optional<std::u16string> best;
         std::string bestName;
         alignas(dirent64) char entries[16 * 1024];
-        for (ssize_t size; (size = ::getdents64(dir, entries, sizeof entries)) > 0;) {
+        ssize_t size;
+        while ((size = ::getdents64(dir, entries, sizeof entries)) > 0) {
             for (ssize_t at = 0; at < size;) {
                 const auto* e = reinterpret_cast<const dirent64*>(entries + at);
                 at += e->d_reclen;
@@ -579,6 +601,7 @@ class PosixFileSystem final : public ListingFileSystem {
                 }
             }
         }
+        unread = size < 0;
         if (!best) return std::nullopt;
         return bestName;
     }
@@ -587,28 +610,60 @@ class PosixFileSystem final : public ListingFileSystem {
     // regard to letter case, as on Windows: the exact name first, then a
     // case-insensitive match per component. Components that match nothing
     // stay as they are, so the caller's system call reports the missing name.
-    std::string ResolveCase(const std::string& host) const {
+    // A folder on the way that is there but cannot be looked in (too few
+    // descriptors, say) is never taken for one without the name: nullopt,
+    // with errno set.
+    std::optional<std::string> ResolveCase(const std::string& host) const {
         if (host.empty() || Exists(host)) return host;
         return ResolveMissing(host);
     }
 
+    // ResolveCase, or `operation` on `path` fails where it could not look;
+    // the kept files are freed first when they may be what it lacked.
+    std::string Resolved(const std::string& host, std::u16string_view operation,
+                         std::u16string_view path) {
+        std::optional<std::string> resolved = ResolveCase(host);
+        if (!resolved && ForWantOfRoom(errno) && kept_.Release(static_cast<std::size_t>(-1)))
+            resolved = ResolveCase(host);
+        if (!resolved) Fail(operation, path, errno);
+        return *std::move(resolved);
+    }
+
     // ResolveCase of a `host` that its exact name may not reach.
-    std::string ResolveMissing(const std::string& host) const {
+    std::optional<std::string> ResolveMissing(const std::string& host) const {
         const std::string parent = Parent(host);
         if (parent == host) return host;
         const std::string name = host.substr(host.find_last_of('/') + 1);
         auto joined = [](const std::string& folder, const std::string& entry) {
             return (folder == "/" ? "/" : folder + "/") + entry;
         };
-        if (name.empty() || name == "." || name == "..") return joined(ResolveCase(parent), name);
+        auto missing = [] { return errno == ENOENT || errno == ENOTDIR; };
+        if (name.empty() || name == "." || name == "..") {
+            std::optional<std::string> resolvedParent = ResolveCase(parent);
+            if (!resolvedParent) return std::nullopt;
+            return joined(*resolvedParent, name);
+        }
         // The parent is nearly always there as spelled; opening it is then
         // all the check it needs, and `name` itself, if there, is the answer.
         Fd dir(OpenFolderFd(parent));
         const bool exact = dir.get() >= 0;
-        const std::string resolvedParent = exact ? parent : ResolveCase(parent);
-        if (!exact && resolvedParent != parent) dir.reset(OpenFolderFd(resolvedParent));
-        if (dir.get() < 0) return joined(resolvedParent, name);
-        return joined(resolvedParent, MatchEntry(dir.get(), name, exact).value_or(name));
+        if (!exact && !missing()) return std::nullopt;
+        std::optional<std::string> resolvedParent = exact ? parent : ResolveCase(parent);
+        if (!resolvedParent) return std::nullopt;
+        if (!exact && *resolvedParent != parent) {
+            dir.reset(OpenFolderFd(*resolvedParent));
+            if (dir.get() < 0 && !missing()) return std::nullopt;
+        }
+        if (dir.get() < 0) return joined(*resolvedParent, name);
+        bool unread = false;
+        std::optional<std::string> entry = MatchEntry(dir.get(), name, exact, unread);
+        if (unread) {
+            const int error = errno;
+            dir.reset();
+            errno = error;
+            return std::nullopt;
+        }
+        return joined(*resolvedParent, entry.value_or(name));
     }
 
     // open(2) of an existing file: the exact name first, then the name
@@ -618,12 +673,13 @@ class PosixFileSystem final : public ListingFileSystem {
         int fd = OpenFile(host, flags);
         if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
         const int error = errno;
-        const std::string resolved = ResolveMissing(host);
-        if (resolved == host) {
+        const std::optional<std::string> resolved = ResolveMissing(host);
+        if (!resolved) return -1;
+        if (*resolved == host) {
             errno = error;
             return -1;
         }
-        return OpenFile(resolved, flags);
+        return OpenFile(*resolved, flags);
     }
 
     // Takes away the copies onto `host` that a run cut short left. Best-effort.
@@ -668,7 +724,7 @@ class PosixFileSystem final : public ListingFileSystem {
         const std::string host = Host(folder);
         DIR* d = OpenFolder(host);
         if (d == nullptr && (errno == ENOENT || errno == ENOTDIR)) {
-            const std::string resolved = ResolveCase(host);
+            const std::string resolved = Resolved(host, u"list", folder);
             if (resolved != host) d = OpenFolder(resolved);
         }
         if (d == nullptr) Fail(u"list", folder, errno);

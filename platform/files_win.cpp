@@ -147,7 +147,10 @@ class WinWriter final : public BufferedTextWriter {
         }
     }
     void SyncRaw() override {
-        if (!FlushFileBuffers(h_.get())) Fail(u"write", Path());
+        if (!FlushFileBuffers(h_.get())) {
+            const DWORD error = GetLastError();
+            throw FlushError(u"write", Path(), SystemErrorText(error), error);
+        }
     }
     void CloseRaw() override {
         if (!CloseHandle(h_.release())) Fail(u"write", Path());
@@ -268,15 +271,44 @@ class WinFileSystem final : public ListingFileSystem {
         return std::make_unique<WinWriter>(path, h);
     }
 
-    // A named mutex of the session for the folder, known by its full path
-    // folded to one case: a mutex name holds no backslash, so the path is
-    // hashed into it.
+    // A named mutex for the folder itself, named by its volume's serial
+    // number and its file ID, so that every spelling of it (a subst drive, a
+    // junction, a short name) meets one claim; in the global namespace where
+    // this program may make one, so that it holds across sessions. A mutex
+    // this program may not open (another user's, an elevated program's) is
+    // held. A claim that cannot be made is granted, as the folder's own
+    // operations then report what is wrong.
     std::shared_ptr<void> ClaimFolder(const std::u16string& folder) override {
-        const std::u16string name = u"Local\\DyvenhallSkinUpdater-" +
-                                    HexDigits(FoldedHash{}(SystemPath(ResolvePath(folder))));
-        auto mutex = std::make_shared<Handle>(CreateMutexW(nullptr, FALSE, Wide(name)));
-        if (mutex->valid() && GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
-        return mutex;  // open while it lives
+        const auto granted = std::make_shared<int>(0);
+        Handle dir(CreateFileW(Wide(SystemPath(folder)), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!dir.valid() || !GetFileInformationByHandle(dir.get(), &info)) return granted;
+        const std::u16string id =
+            HexDigits(info.dwVolumeSerialNumber) + u"-" +
+            HexDigits((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+        for (const std::u16string_view space : {u"Global\\", u"Local\\"}) {
+            const std::u16string name = std::u16string(space) + u"DyvenhallSkinUpdater-" + id;
+            HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name));
+            const DWORD error = GetLastError();
+            if (mutex != nullptr) {
+                if (error == ERROR_ALREADY_EXISTS) {
+                    CloseHandle(mutex);
+                    return nullptr;
+                }
+                // The deleter closes it even when the control block cannot be had.
+                return std::shared_ptr<void>(mutex, [](HANDLE h) { CloseHandle(h); });
+            }
+            if (error != ERROR_ACCESS_DENIED) continue;
+            // Denied: a mutex there that is not ours to open, or a namespace
+            // this program may not make one in (then the session's is used).
+            HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, Wide(name));
+            const DWORD opened = GetLastError();
+            if (existing != nullptr) CloseHandle(existing);
+            if (existing != nullptr || opened != ERROR_FILE_NOT_FOUND) return nullptr;
+        }
+        return granted;
     }
 
     std::optional<FileStamp> StampOf(const std::u16string& path) override {

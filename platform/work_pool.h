@@ -16,9 +16,12 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <type_traits>
 #include <vector>
+
+#include "platform/failure.h"
 
 namespace dsu::platform {
 
@@ -62,6 +65,17 @@ class WorkPool {
     std::vector<std::thread> threads_;
 };
 
+// Whether the failure `error` stands wherever it was made (see FlushError).
+inline bool IsFinal(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const FlushError&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
 // Runs prepare(i, false) for every i below `count` on the pool, at most
 // `ahead` items beyond the first not yet committed, and commit(i, result) on
 // the calling thread in order of i; `wait` runs there while it waits (a
@@ -71,11 +85,13 @@ class WorkPool {
 // result that commit refuses (returns false for, as stale), is not final: at
 // its turn, whatever was prepared beyond it is discarded, and prepare(i,
 // true) runs again on the calling thread with nothing else in flight; only
-// what that throws goes on. A result made at its turn that commit refuses
-// all the same goes to discard, and the item is left as it is. When commit,
-// such a prepare or `wait` throws, every prepare under way is waited for and
-// each result not committed goes to discard(result), which must not throw:
-// the one whose commit threw too; then the exception goes on.
+// what that throws goes on. A FlushError is final wherever it was thrown: at
+// its turn it goes on as it is, and the item is not made again. A result
+// made at its turn that commit refuses all the same goes to discard, and the
+// item is left as it is. When commit, such a prepare or `wait` throws, every
+// prepare under way is waited for and each result not committed goes to
+// discard(result), which must not throw: the one whose commit threw too;
+// then the exception goes on.
 template <class Prepare, class Commit, class Discard>
 void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& prepare,
              Commit&& commit, Discard&& discard, const std::function<void()>& wait = {}) {
@@ -111,7 +127,13 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             });
             inFlight.push_back(task->get_future());
             posted += n;
-            pool.Post([task] { (*task)(); });
+            // A task the pool has no memory to queue is made here, so that
+            // every future in flight becomes ready.
+            try {
+                pool.Post([task] { (*task)(); });
+            } catch (const std::bad_alloc&) {
+                (*task)();
+            }
         }
     };
     // Moves `k` past each result before it goes, so that none goes twice.
@@ -120,22 +142,20 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
     };
     // The tasks refer to this frame: all of them end before it does, and
     // before a discard that throws all the same (a test's power cut) can
-    // leave it.
+    // leave it. Allocates nothing, as memory may be what ran out.
     auto giveUpInFlight = [&] {
         giveUp = true;
         for (std::future<Run>& future : inFlight) future.wait();
-        std::vector<Run> runs;
-        for (std::future<Run>& future : inFlight) {
+        giveUp = false;
+        while (!inFlight.empty()) {
+            Run given;
             try {
-                runs.push_back(future.get());
+                given = inFlight.front().get();
             } catch (...) {  // a run that could not be made holds nothing
             }
-        }
-        inFlight.clear();
-        giveUp = false;
-        for (Run& run : runs) {
+            inFlight.pop_front();
             std::size_t first = 0;
-            discardFrom(run, first);
+            discardFrom(given, first);
         }
     };
 
@@ -153,6 +173,7 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             inFlight.pop_front();
             for (k = 0; k < run.results.size() && commit(i, run.results[k]); ++k) ++i;
             if (k == run.results.size() && !run.error) continue;
+            if (k == run.results.size() && IsFinal(run.error)) std::rethrow_exception(run.error);
             // Item i failed ahead of its turn, or its result was stale.
             giveUpInFlight();
             discardFrom(run, k);

@@ -205,14 +205,17 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
     // up to the first failure. Descriptors prepared beyond it are discarded,
     // so that every later skin stays as it was. The replaces stay on this one
     // thread: made from several, a failed one could follow later skins'.
+    // Room for every skin: a skin put in place is then always counted for
+    // the flush, as nothing is allocated between its replace and its count.
     std::vector<std::u16string> replaced;
+    replaced.reserve(skinFolders.size());
     try {
         platform::InOrder(
             pool, skinFolders.size(), platform::kDescriptorsAhead,
             [&](std::size_t i, bool atItsTurn) {
                 return PrepareSkinDescriptor(files, table, skinFolders[i], atItsTurn);
             },
-            [&](std::size_t, const PreparedDescriptor& prepared) {
+            [&](std::size_t, PreparedDescriptor& prepared) {
                 // A stop comes before a skin, never inside one.
                 if (stop) stop();
                 // Whatever was made ahead is made again at its turn when
@@ -222,8 +225,19 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 if (!prepared.atItsTurn &&
                     (prepared.failure || files.StampOf(prepared.descriptor) != prepared.read))
                     return false;
-                if (CommitSkinDescriptor(files, messages, prepared) == UpgradeOutcome::Upgraded)
-                    replaced.push_back(prepared.descriptor);
+                UpgradeOutcome outcome = UpgradeOutcome::NotCandidate;
+                try {
+                    outcome = CommitSkinDescriptor(files, messages, prepared);
+                } catch (const platform::Failure&) {
+                    // A failed replace changed nothing. Ahead of its turn it
+                    // may have lacked only what the work in flight holds (a
+                    // descriptor to look the name up with): the skin is made
+                    // again at its turn, where a failure ends the run.
+                    if (prepared.atItsTurn) throw;
+                    return false;
+                }
+                if (outcome == UpgradeOutcome::Upgraded)
+                    replaced.push_back(std::move(prepared.descriptor));
                 if (wait) wait();
                 return true;
             },
@@ -232,10 +246,10 @@ void UpgradeSkinDescriptors(platform::FileSystem& files, const kuids::colFolderK
                 if (wait) wait();
                 if (stop) stop();
             });
-    } catch (const platform::Failure&) {
+    } catch (...) {
         // The skins before the failure stay upgraded, and durably so, even
-        // when the failure was a stop; a failed flush among them is the
-        // earlier failure and is the one told.
+        // when the failure was a stop or memory that ran out; a failed flush
+        // among them is the earlier failure and is the one told.
         FlushReplaces(files, pool, replaced, wait);
         throw;
     }

@@ -36,8 +36,7 @@ constexpr std::string_view kPrompt = "Update now? [Y/n] ";
 // and then it gets SIGINT, as from Ctrl-C; it has a minute to end.
 Result RunProgram(const std::vector<std::string>& args, const std::string& input,
                   const std::string& home, const std::vector<std::string>& extraEnv = {},
-                  const std::function<void()>& atPrompt = {},
-                  const std::string& interruptAt = "") {
+                  const std::function<void()>& atPrompt = {}, const std::string& interruptAt = "") {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return {};
     const pid_t pid = fork();

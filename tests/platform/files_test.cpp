@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -13,7 +15,10 @@
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace dsu::platform {
@@ -31,6 +36,60 @@ std::size_t OpenHandles() {
         std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                       std::filesystem::directory_iterator()));
 #endif
+}
+
+#ifndef _WIN32
+// Runs `call` with no descriptor left to open: the limit is the lowest free one.
+void WithoutDescriptors(const std::function<void()>& call) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit none = old;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    struct Restore {
+        rlimit limit;
+        ~Restore() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{old};
+    call();
+}
+#endif
+
+// Names other than its own that reach the folder `relative` below `temp`:
+// another letter case; on Linux a link; on Windows its short name and,
+// under Wine, its path through another drive, the one that maps the host's
+// root (as subst gives a folder a drive of its own).
+std::vector<std::u16string> OtherNamesOf(const TempFolder& temp, std::u16string_view relative) {
+    std::u16string upper(relative);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    std::vector<std::u16string> names = {temp.Path(upper)};
+#ifdef _WIN32
+    const std::u16string path = temp.Path(relative);
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = GetShortPathNameW(Wide(path), buffer, MAX_PATH);
+    EXPECT_TRUE(n > 0 && n < MAX_PATH);
+    names.push_back(FromWide(buffer, n));
+    EXPECT_NE(names.back(), path) << "no short name";
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    if (const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))) {
+        if (char* host = unixName(Wide(path))) {
+            std::u16string z = u"Z:" + FromUtf8(host);
+            for (char16_t& c : z)
+                if (c == u'/') c = u'\\';
+            names.push_back(z);
+            HeapFree(GetProcessHeap(), 0, host);
+        }
+    }
+#else
+    std::filesystem::create_directory_symlink(temp.Host(relative),
+                                              temp.Host(std::u16string(relative) + u"-link"));
+    names.push_back(temp.Path(std::u16string(relative) + u"-link"));
+#endif
+    return names;
 }
 
 // Every case runs twice: with paths walked from the root, and from the test's
@@ -210,11 +269,15 @@ TEST_P(Files, FolderCopyAndDeleteOperations) {
     EXPECT_FALSE(temp.Exists(u"src"));
     EXPECT_THROW(fs->DeleteFile(temp.Path(u"src")), FileError);
 
-    // A folder claimed by one is refused to another until the claim is let go.
+    // A folder claimed by one is refused to another, under each name that
+    // reaches it, until the claim is let go.
     auto second = MakeSystemFileSystem();
     auto claim = fs->ClaimFolder(temp.Path(u"made"));
     EXPECT_NE(claim, nullptr);
-    EXPECT_EQ(second->ClaimFolder(temp.Path(u"MADE")), nullptr);
+    for (const std::u16string& other : OtherNamesOf(temp, u"made")) {
+        SCOPED_TRACE(ToUtf8(other));
+        EXPECT_EQ(second->ClaimFolder(other), nullptr);
+    }
     claim.reset();
     EXPECT_NE(second->ClaimFolder(temp.Path(u"made")), nullptr);
 }
@@ -261,6 +324,19 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
         {"created where a FIFO is",
          [&] { fs->CreateWriter(temp.Path(u"fifo"), Existing::Replace); }, ENXIO},
         {"listed as a folder", [&] { fs->ListFiles(temp.Path(u"held")); }, ENOTDIR},
+        // A folder that cannot be looked in is not taken for one without the
+        // name: SKIN.DAT is not missed, and no skin.dat is made beside it.
+        {"replaced onto another case with no descriptor left",
+         [&] {
+             // Once with descriptors to spare first: the sanitizers' checks of
+             // these calls are then known and need none of their own. Its
+             // flush frees the old file the replace keeps.
+             fs->ReplaceFile(temp.Path(u"warm"), temp.Path(u"warmed"));
+             fs->FlushReplace(temp.Path(u"warmed"));
+             WithoutDescriptors(
+                 [&] { fs->ReplaceFile(temp.Path(u"fresh"), temp.Path(u"skin.dat")); });
+         },
+         EMFILE},
 #endif
     };
 #ifdef _WIN32
@@ -270,6 +346,10 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
     ASSERT_TRUE(SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_READONLY));
 #else
     ASSERT_EQ(::mkfifo(temp.Host(u"fifo").c_str(), 0666), 0);
+    temp.Write(u"SKIN.DAT", "old");
+    temp.Write(u"fresh", "new");
+    temp.Write(u"WARMED", "old");
+    temp.Write(u"warm", "new");
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,6 +363,9 @@ TEST_P(Files, FailuresCarryTheSystemsCode) {
 #ifdef _WIN32
     CloseHandle(held);
     SetFileAttributesW(Wide(temp.Path(u"read-only")), FILE_ATTRIBUTE_NORMAL);
+#else
+    EXPECT_EQ(temp.Read(u"SKIN.DAT"), "old");
+    EXPECT_FALSE(std::filesystem::exists(temp.Host(u"skin.dat")));
 #endif
 }
 

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "platform/text.h"
 #include "tests/reliability/install.h"
@@ -55,13 +56,20 @@ const char* KindName(Kind kind) {
     return names[static_cast<int>(kind)];
 }
 
-// (operation, kind, the how-manieth meeting; 0: any) -> outcome. Start-up
-// meets the skins folder and every skin.dat first, then the update run.
+// How the operation fails: with a FileError, or as memory that runs out
+// (std::bad_alloc), which ends the run with one message too.
+enum class Fault { Error, Memory };
+
+// (operation, kind, the how-manieth meeting; 0: any, fault) -> outcome.
+// Start-up meets the skins folder and every skin.dat first, then the update
+// run. Every call has a row for an Error; memory runs out only where a row
+// says.
 struct Row {
     Op op;
     Kind kind;
     int nth;
     Outcome outcome;
+    Fault fault = Fault::Error;
 };
 const Row kExpected[] = {
     // Start-up's survey ends on any failure; the third scan skips, but the
@@ -96,6 +104,14 @@ const Row kExpected[] = {
     {Op::DeleteFile, Kind::NewDescriptor, 0, Outcome::Ends},
     {Op::ReplaceFile, Kind::Descriptor, 0, Outcome::Ends},
     {Op::FlushReplace, Kind::Descriptor, 0, Outcome::EndsAfterTheLastReplace},
+    // Memory that runs out on the window's thread: the survey's listing and
+    // its prepare at its turn (the fault lasts), the scans' listings, the
+    // template copy, and the replaces, in whose commit nothing is left over.
+    {Op::ListSubfolders, Kind::SkinsFolder, 0, Outcome::Ends, Fault::Memory},
+    {Op::OpenReader, Kind::Descriptor, 1, Outcome::Ends, Fault::Memory},
+    {Op::ListSubfolders, Kind::ScanRoot, 0, Outcome::Ends, Fault::Memory},
+    {Op::CopyFile, Kind::Template, 0, Outcome::Ends, Fault::Memory},
+    {Op::ReplaceFile, Kind::Descriptor, 0, Outcome::Ends, Fault::Memory},
 };
 
 // The skins of SmallInstall whose kuids are missing.
@@ -124,9 +140,10 @@ std::optional<Place> PlaceOf(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<Outcome> Expected(Op op, Kind kind, int nth) {
+std::optional<Outcome> Expected(Op op, Kind kind, int nth, Fault fault) {
     for (const Row& row : kExpected)
-        if (row.op == op && row.kind == kind && (row.nth == 0 || row.nth == nth))
+        if (row.op == op && row.kind == kind && (row.nth == 0 || row.nth == nth) &&
+            row.fault == fault)
             return row.outcome;
     return std::nullopt;
 }
@@ -171,29 +188,33 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
     std::set<Outcome> seen;
     std::size_t share = 0;
 
-    for (const auto& [op, below, nth] : calls) {
+    std::size_t outOfMemory = 0;
+
+    std::vector<std::tuple<Op, std::u16string, int, Fault>> cases;
+    for (const auto& [op, below, nth] : calls)
+        for (const Fault fault : {Fault::Error, Fault::Memory})
+            cases.emplace_back(op, below, nth, fault);
+    for (const auto& [op, below, nth, fault] : cases) {
         const std::string path = platform::ToUtf8(below);
-        if (share++ % kShares != GetParam()) {
-            // Another test fails this one; the table must still know it.
-            const std::optional<Place> place = PlaceOf(path);
-            ASSERT_TRUE(place) << "no kind for " << path;
-            const std::optional<Outcome> outcome = Expected(op, place->kind, nth);
-            ASSERT_TRUE(outcome) << "no row for " << OpName(op) << " on " << path;
-            seen.insert(*outcome);
-            continue;
-        }
-        SCOPED_TRACE("failing " + std::string(OpName(op)) + " #" + std::to_string(nth) + " " +
-                     path);
+        SCOPED_TRACE(std::string(fault == Fault::Memory ? "out of memory in " : "failing ") +
+                     OpName(op) + " #" + std::to_string(nth) + " " + path);
         const std::optional<Place> place = PlaceOf(path);
         ASSERT_TRUE(place) << "no kind for this path";
-        const std::optional<Outcome> outcome = Expected(op, place->kind, nth);
+        const std::optional<Outcome> outcome = Expected(op, place->kind, nth, fault);
+        if (fault == Fault::Memory && !outcome) continue;
         ASSERT_TRUE(outcome) << "no row for " << OpName(op) << " on " << KindName(place->kind);
         seen.insert(*outcome);
+        outOfMemory += fault == Fault::Memory ? 1 : 0;
+        // Another of these tests makes this failure.
+        if (share++ % kShares != GetParam()) continue;
 
         TempFolder temp;
         WriteTree(before, temp.Root());
         FaultyFileSystem faulty(*files);
-        faulty.FailOn(op, temp.Path() + below, nth);
+        if (fault == Fault::Memory)
+            faulty.RunOutOfMemoryOn(op, temp.Path() + below, nth);
+        else
+            faulty.FailOn(op, temp.Path() + below, nth);
         const RunOutcome run = RunUpdate(faulty, temp.Path());
         ASSERT_TRUE(faulty.Failed());
 
@@ -206,8 +227,11 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
         }
         EXPECT_EQ(Deviations(now, before, done), std::vector<std::string>{});
 
+        // What the failure is told as: the file operation's message, or
+        // "Not enough memory." alone (or as the reason of a skin's read).
+        const std::string told = fault == Fault::Memory ? "Not enough memory" : "Injected failure";
         std::size_t injected = 0;
-        for (const auto& m : run.messages) injected += Contains(m, "Injected failure") ? 1 : 0;
+        for (const auto& m : run.messages) injected += Contains(m, told) ? 1 : 0;
         if (*outcome == Outcome::Skipped) {
             // Skipped without a word; kuids it would have found may be missing.
             EXPECT_EQ(injected, 0u) << Describe(run.events);
@@ -222,8 +246,10 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
             // One message that names the failed operation, and the run ends.
             EXPECT_EQ(injected, 1u) << Describe(run.events);
             ASSERT_GE(run.events.size(), 2u);
-            EXPECT_TRUE(Contains(run.events[run.events.size() - 2], "error: Could not complete "))
+            EXPECT_TRUE(Contains(run.events[run.events.size() - 2],
+                                 fault == Fault::Memory ? "error: " : "error: Could not complete "))
                 << Describe(run.events);
+            EXPECT_TRUE(Contains(run.events[run.events.size() - 2], told)) << Describe(run.events);
             EXPECT_EQ(run.events.back(), "close");
             EXPECT_FALSE(run.finished);
             EXPECT_EQ(run.exitCode, 1);
@@ -267,8 +293,9 @@ TEST_P(FailedOperations, AreEachHandledAsTheTableSays) {
         EXPECT_TRUE(second.finished) << Describe(second.events);
         EXPECT_EQ(Deviations(ReadTree(temp.Root()), done, done), std::vector<std::string>{});
     }
-    // Every discipline was met.
+    // Every discipline was met, and memory ran out at each place of a row.
     EXPECT_EQ(seen.size(), 3u);
+    EXPECT_GT(outOfMemory, 8u);
 }
 INSTANTIATE_TEST_SUITE_P(WholeRunFaults, FailedOperations,
                          ::testing::Range<std::size_t>(0, kShares));

@@ -1,5 +1,7 @@
 #include "tests/support/faulty_files.h"
 
+#include <new>
+
 #include "platform/failure.h"
 
 namespace dsu::testing {
@@ -30,11 +32,19 @@ void FaultyFileSystem::Step(Op op, const std::u16string& path) {
             chosen = op == failOp_ && path == failPath_ && onPath == failAt_;
         else
             chosen = op == failOp_ && nth == failAt_;
-        // The fault lasts: what failed fails again when it is tried again.
-        if (chosen) broken_ = {op, path};
+        // A flush fails once and then reports success, as a system reports a
+        // failed write-back once; any other fault lasts: what failed fails
+        // again when it is tried again.
+        const bool flush = op == Op::Flush || op == Op::FlushReplace;
+        if (chosen && !flush) {
+            broken_ = {op, path};
+            lasting_ = true;
+        }
         failed_ = failed_ || chosen;
-        if (chosen || (failed_ && broken_ == std::pair{op, path}))
-            throw FileError(u"complete", path, u"Injected failure");
+        const bool fails = chosen || (lasting_ && broken_ == std::pair{op, path});
+        if (fails && memory_) throw std::bad_alloc();
+        if (chosen && flush) throw platform::FlushError(u"complete", path, u"Injected failure");
+        if (fails) throw FileError(u"complete", path, u"Injected failure");
     }
     if (hook_) hook_(call);
 }

@@ -2,8 +2,10 @@
 // chosen to fail: the Nth call of one operation, the Nth call overall, or the
 // Nth call of one operation on one path. Only the last does not depend on the
 // order in which a work pool's threads happen to run. The fault lasts: later
-// calls of that operation on that path fail too. Permissions cannot stand
-// in for failures when tests run as root.
+// calls of that operation on that path fail too; but a flush (Flush,
+// FlushReplace) fails once with FlushError and then succeeds, as a system
+// reports a failed write-back only once. Permissions cannot stand in for
+// failures when tests run as root.
 #pragma once
 
 #include <functional>
@@ -65,6 +67,11 @@ class FaultyFileSystem final : public platform::FileSystem {
         failAny_ = false;
         onPath_ = true;
     }
+    // As FailOn, but the call throws std::bad_alloc: memory that runs out.
+    void RunOutOfMemoryOn(Op op, std::u16string path, int n) {
+        FailOn(op, std::move(path), n);
+        memory_ = true;
+    }
     // Runs `hook` at each call, on the caller's thread, before the call is
     // made: another program's change at that moment.
     void OnCall(std::function<void(const Call&)> hook) { hook_ = std::move(hook); }
@@ -102,6 +109,8 @@ class FaultyFileSystem final : public platform::FileSystem {
     bool failAny_ = false;
     bool onPath_ = false;
     bool failed_ = false;
+    bool lasting_ = false;  // broken_ fails whenever it is called
+    bool memory_ = false;   // the failure is std::bad_alloc
     std::pair<Op, std::u16string> broken_;
     std::function<void(const Call&)> hook_;
     std::mutex mutex_;
