@@ -1,16 +1,13 @@
 // The Linux program, for Korvash under Wine or Proton: a window when there is
 // a display, the console otherwise.
-#include <pthread.h>
+#include <signal.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "app/console_front.h"
@@ -56,44 +53,29 @@ const char kUsage[] =
 
 // An interrupt, a hang-up or a termination ends a run at its next skin, its
 // own temporaries removed, and ends the program at once when nothing runs.
-// While this lives, one thread of its own waits for them; every other
-// thread, started later, inherits a mask that blocks them, so that none has
-// a system call cut short. A closed output is seen as a failed write, not as
-// a signal.
+// The handler runs on this, the main thread: the kernel gives a process's
+// signal to it first, and the work pools' threads block these signals. So a
+// signal is seen in step with the work: one that comes while a skin's
+// message is written stops the run before the next skin. Calls it cuts short
+// are restarted. A closed output is seen as a failed write, not as a signal.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 class StopSignals {
   public:
     StopSignals() {
         std::signal(SIGPIPE, SIG_IGN);
-        sigemptyset(&stops_);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops_, signal);
-        pthread_sigmask(SIG_BLOCK, &stops_, nullptr);
-        try {
-            waiter_ = std::thread([this] {
-                for (int signal = 0;;) {
-                    if (sigwait(&stops_, &signal) != 0) continue;
-                    if (leaving_) return;
-                    dsu::app::StopOnSignal();
-                }
-            });
-        } catch (const std::system_error&) {
-            // Without it, the signals keep their default action, as a kill does.
-            pthread_sigmask(SIG_UNBLOCK, &stops_, nullptr);
-        }
+        struct sigaction action {};
+        action.sa_handler = [](int) { dsu::app::StopOnSignal(); };
+        action.sa_flags = SA_RESTART;
+        sigfillset(&action.sa_mask);
+        for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
     }
     // The program ends anyway: a signal from now on changes nothing.
     ~StopSignals() {
-        if (!waiter_.joinable()) return;
-        leaving_ = true;
-        pthread_kill(waiter_.native_handle(), SIGTERM);
-        waiter_.join();
+        for (const int signal : kStopSignals) std::signal(signal, SIG_IGN);
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
-
-  private:
-    sigset_t stops_;
-    std::atomic<bool> leaving_ = false;
-    std::thread waiter_;
 };
 
 }  // namespace

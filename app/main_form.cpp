@@ -21,14 +21,18 @@ namespace {
 constexpr char16_t kSkinsFolder[] = u"World\\Custom\\Trains";
 
 // Whether an event runs, and a stop asked while it does. The lock orders a
-// stop against an event's start and end: none is asked outside an event, so
-// none outlives the event it was asked in.
+// stop asked from another thread against an event's start and end: none is
+// asked outside an event, so none outlives the event it was asked in. A
+// signal's handler takes no lock; it runs on the thread that starts and ends
+// the events (the others block the signals), so it meets them in order.
 struct Stops {
     std::mutex mutex;
-    bool running = false;
+    std::atomic<bool> running = false;
     std::atomic<bool> asked = false;
-    int idleStatus = 1;  // the exit status while no event runs
+    std::atomic<int> idleStatus = 1;  // the exit status while no event runs
 };
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler reads them");
 Stops stops;
 
 void BeginEvent() {
@@ -39,8 +43,8 @@ void BeginEvent() {
 // True when a stop was asked during the event.
 bool EndEvent(int idleStatus) {
     std::lock_guard lock(stops.mutex);
-    stops.running = false;
     stops.idleStatus = idleStatus;
+    stops.running = false;
     return stops.asked.exchange(false);
 }
 }  // namespace
@@ -51,8 +55,7 @@ void RequestStop() noexcept {
 }
 
 void StopOnSignal() noexcept {
-    std::lock_guard lock(stops.mutex);
-    // Nothing runs, and the lock keeps it so: nothing to finish.
+    // Nothing runs: nothing to finish.
     if (!stops.running) std::_Exit(stops.idleStatus);
     stops.asked = true;
 }

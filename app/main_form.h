@@ -43,7 +43,8 @@ inline constexpr char16_t kPaintAppPathsKey[] =
 void RequestStop() noexcept;
 // The same for an interrupt, a hang-up or a termination, except that with no
 // event running it ends the program at once: 1 while there is an update to
-// make or after a failure, else 0. Any thread, not a signal handler.
+// make or after a failure, else 0. Safe in a signal handler on the thread
+// that runs the events.
 void StopOnSignal() noexcept;
 inline constexpr char16_t kStopped[] = u"The update was stopped.";
 // Memory ran out on the window's thread: the event ends, as after a failure.

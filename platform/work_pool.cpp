@@ -2,9 +2,37 @@
 
 #include <exception>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace dsu::platform {
 
+namespace {
+// While it lives, the signals that ask the program to stop are blocked on the
+// calling thread, and so in every thread it starts: they come to the thread
+// that keeps the order, in step with its work, and cut no pool call short.
+class StopSignalsBlocked {
+#ifndef _WIN32
+  public:
+    StopSignalsBlocked() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
+        pthread_sigmask(SIG_BLOCK, &stops, &before_);
+    }
+    ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+    StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+  private:
+    sigset_t before_;
+#endif
+};
+}  // namespace
+
 WorkPool::WorkPool(std::size_t threads) {
+    [[maybe_unused]] const StopSignalsBlocked blocked;
     try {
         threads_.reserve(threads);
         for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
