@@ -65,17 +65,6 @@ class WorkPool {
     std::vector<std::thread> threads_;
 };
 
-// Whether the failure `error` stands wherever it was made (see FlushError).
-inline bool IsFinal(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const FlushError&) {
-        return true;
-    } catch (...) {
-    }
-    return false;
-}
-
 // Runs prepare(i, false) for every i below `count` on the pool, at most
 // `ahead` items beyond the first not yet committed, and commit(i, result) on
 // the calling thread in order of i; `wait` runs there while it waits (a
@@ -85,8 +74,9 @@ inline bool IsFinal(const std::exception_ptr& error) {
 // result that commit refuses (returns false for, as stale), is not final: at
 // its turn, whatever was prepared beyond it is discarded, and prepare(i,
 // true) runs again on the calling thread with nothing else in flight; only
-// what that throws goes on. A FlushError is final wherever it was thrown: at
-// its turn it goes on as it is, and the item is not made again. A result
+// what that throws goes on. A FlushError is final wherever it was thrown,
+// even in work given up for an earlier item: nothing from its item on is
+// made again, and at its turn it goes on as it is. A result
 // made at its turn that commit refuses all the same goes to discard, and the
 // item is left as it is. When commit, such a prepare or `wait` throws, every
 // prepare under way is waited for and each result not committed goes to
@@ -96,10 +86,12 @@ template <class Prepare, class Commit, class Discard>
 void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& prepare,
              Commit&& commit, Discard&& discard, const std::function<void()>& wait = {}) {
     using Result = std::invoke_result_t<Prepare&, std::size_t, bool>;
-    // The results of a run of items, up to the first that threw.
+    // The results of a run of items from `first`, up to the first that threw.
     struct Run {
+        std::size_t first = 0;
         std::vector<Result> results;
         std::exception_ptr error;
+        bool final = false;  // the error is a FlushError
     };
     // Items go to the pool a few at a time: handing one over costs more than
     // preparing it when it is cached, while one slow cold read holds up only
@@ -109,17 +101,32 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
     std::deque<std::future<Run>> inFlight;  // the oldest first
     std::size_t posted = 0;                 // the first item not yet handed over
     std::atomic<bool> giveUp = false;       // runs not yet started end at once
+    // The first item whose flush failed ahead of its turn, and how: the work
+    // stops short of it, and ends with it at its turn.
+    std::size_t finalAt = count;
+    std::exception_ptr finalError;
+    auto keepFinal = [&](const Run& run) {
+        const std::size_t at = run.first + run.results.size();
+        if (run.final && at < finalAt) {
+            finalAt = at;
+            finalError = run.error;
+        }
+    };
 
     auto post = [&](std::size_t committed) {
-        while (posted < count && posted - committed < std::max<std::size_t>(ahead, 1)) {
+        while (posted < finalAt && posted - committed < std::max<std::size_t>(ahead, 1)) {
             const std::size_t first = posted;
-            const std::size_t n = std::min(perRun, count - first);
+            const std::size_t n = std::min(perRun, finalAt - first);
             auto task = std::make_shared<std::packaged_task<Run()>>([&, first, n] {
                 Run run;
+                run.first = first;
                 try {
                     run.results.reserve(n);
                     for (std::size_t k = 0; k < n && !giveUp.load(std::memory_order_relaxed); ++k)
                         run.results.push_back(prepare(first + k, false));
+                } catch (const FlushError&) {
+                    run.error = std::current_exception();
+                    run.final = true;
                 } catch (...) {
                     run.error = std::current_exception();
                 }
@@ -154,6 +161,7 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             } catch (...) {  // a run that could not be made holds nothing
             }
             inFlight.pop_front();
+            keepFinal(given);
             std::size_t first = 0;
             discardFrom(given, first);
         }
@@ -164,6 +172,7 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
     std::size_t k = 0;  // the first of `run` neither committed nor discarded
     try {
         while (i < count) {
+            if (i == finalAt) std::rethrow_exception(finalError);
             post(i);
             // The window paints meanwhile: a wait on a cold disk can be long.
             while (inFlight.front().wait_for(std::chrono::milliseconds(20)) !=
@@ -173,7 +182,8 @@ void InOrder(WorkPool& pool, std::size_t count, std::size_t ahead, Prepare&& pre
             inFlight.pop_front();
             for (k = 0; k < run.results.size() && commit(i, run.results[k]); ++k) ++i;
             if (k == run.results.size() && !run.error) continue;
-            if (k == run.results.size() && IsFinal(run.error)) std::rethrow_exception(run.error);
+            keepFinal(run);
+            if (i == finalAt) std::rethrow_exception(finalError);
             // Item i failed ahead of its turn, or its result was stale.
             giveUpInFlight();
             discardFrom(run, k);

@@ -19,8 +19,9 @@ namespace {
 // whose commit throws is not committed. A failure ahead of its turn is not
 // final: the item is prepared again at its turn with nothing else in flight,
 // and only that failure ends the work; a result refused at its turn is
-// discarded and its item left out. No work outlives the call, whatever
-// throws.
+// discarded and its item left out. A failed flush is final wherever it was
+// made: its item is never made again, and the work ends with it at its turn. No work outlives the
+// call, whatever throws.
 TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     constexpr std::size_t kHeld = 100;  // the first of its run
@@ -33,6 +34,7 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         std::size_t failAtItsTurn = kNone;     // ... and at their turn too
         std::size_t commitFails = kNone;
         std::size_t commitRefuses = kNone;  // a stale result, refused once
+        std::size_t flushFails = kNone;     // its first prepare, with a FlushError
         bool waitFails = false;             // the first wait, on the run of item kHeld
         const char* thrown = nullptr;
     };
@@ -58,6 +60,15 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
          .failAhead = {900},
          .commitRefuses = 900},
         {.name = "the keep-alive fails", .waitFails = true, .thrown = "wait"},
+        {.name = "a failed flush is final", .flushFails = 600, .thrown = "flush"},
+        {.name = "a failed flush after a stale result in its run",
+         .commitRefuses = 600,
+         .flushFails = 601,
+         .thrown = "flush"},
+        {.name = "a failed flush in work given up for a stale result",
+         .commitRefuses = 600,
+         .flushFails = 700,
+         .thrown = "flush"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -67,6 +78,7 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
         std::vector<std::size_t> order;
         std::atomic<int> running = 0;
         bool aloneWithOthersInFlight = false, refused = false;
+        std::atomic<bool> flushFailed = false, flushMadeAgain = false;
         std::atomic<bool> waited = false;
         std::string thrown;
         try {
@@ -78,6 +90,11 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
                     // Held up until the calling thread has waited on it.
                     if (c.waitFails && i == kHeld)
                         while (!waited.load()) std::this_thread::yield();
+                    if (i == c.flushFails && flushFailed.exchange(true)) flushMadeAgain = true;
+                    if (i == c.flushFails && !flushMadeAgain) {
+                        --running;
+                        throw FlushError(u"flush", u"", u"");
+                    }
                     const bool fails = atItsTurn ? i == c.failAtItsTurn : c.failAhead.contains(i);
                     if (!fails) {
                         std::lock_guard lock(mutex);
@@ -103,15 +120,19 @@ TEST(InOrder, EachResultIsCommittedInOrderOrDiscardedOnce) {
                     waited = true;
                     if (c.waitFails) throw Failure(u"wait");
                 });
+        } catch (const FlushError&) {
+            thrown = "flush";
         } catch (const Failure& failure) {
             thrown = ToUtf8(failure.Message());
         }
         EXPECT_EQ(thrown, c.thrown ? c.thrown : "");
         EXPECT_EQ(running.load(), 0);
         EXPECT_FALSE(aloneWithOthersInFlight);
+        EXPECT_FALSE(flushMadeAgain.load());
         std::size_t ends = c.count;  // the first item not committed for good
         if (c.failAtItsTurn != kNone) ends = c.failAtItsTurn;
         if (c.commitFails != kNone) ends = c.commitFails;
+        if (c.flushFails != kNone) ends = c.flushFails;
         std::vector<std::size_t> expected;
         for (std::size_t i = 0; i < ends; ++i)
             if (!(i == c.commitRefuses && c.failAhead.contains(i))) expected.push_back(i);
